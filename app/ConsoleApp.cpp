@@ -1,0 +1,35 @@
+#include "ConsoleApp.h"
+
+#include <memory>
+
+#include "ConsoleDlg.h"
+#include "OperatorDialogs.h"
+
+namespace vantorq {
+
+namespace {
+
+// POSIX sockets need no start-up; the check stays for platforms whose
+// socket layer does.
+bool InitSocketLayer() { return true; }
+
+}  // namespace
+
+CConsoleApp::CConsoleApp(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QStringLiteral("vantorq"));
+  setApplicationDisplayName(QStringLiteral("Vantorq"));
+}
+
+bool CConsoleApp::InitInstance() {
+  if (!InitSocketLayer()) {
+    ShowMessage(nullptr, QStringLiteral("Windows sockets initialization failed."));
+    return false;
+  }
+  auto dialog = std::make_unique<CConsoleDlg>();
+  dialog->exec();
+  // Destroying the window stops the serial monitor and releases the port.
+  dialog.reset();
+  return false;
+}
+
+}  // namespace vantorq

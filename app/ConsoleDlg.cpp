@@ -1,0 +1,257 @@
+#include "ConsoleDlg.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTimerEvent>
+
+#include "AboutBox.h"
+#include "ComPorts.h"
+#include "DialogBuilder.h"
+#include "EdidPage.h"
+#include "OperatorDialogs.h"
+#include "Resources.h"
+#include "SettingsPage.h"
+
+namespace vantorq {
+
+int g_nSavedPort = 0;
+
+namespace {
+
+const QString kTurnOnPort = QStringLiteral("Turn on Port");
+const QString kClosePort = QStringLiteral("Close Port");
+const QString kOpenPortAfterError = QStringLiteral("Open port");
+const QString kCannotOpen = QStringLiteral("Can not find this port or used by other application");
+
+}  // namespace
+
+CConsoleDlg::CConsoleDlg(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("consoleDlg"));
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+  const auto controls = res::BuildDialog(*this, res::ConsoleDialog());
+  m_lamp = controls.As<QLabel>(res::ids::kPortLamp);
+  m_portButton = controls.As<QPushButton>(res::ids::kPortButton);
+  m_portList = controls.As<QComboBox>(res::ids::kPortList);
+  m_status = controls.As<QLabel>(res::ids::kStatusLine);
+  m_searchButton = controls.As<QPushButton>(res::ids::kSearchButton);
+  m_tab = dynamic_cast<res::CTabCtrl*>(controls.Get(res::ids::kTab));
+
+  for (unsigned n = kFirstComPort; n <= kLastComPort; ++n) {
+    m_portList->addItem(QStringLiteral("COM%1").arg(n));
+    m_portList->setItemData(static_cast<int>(n - 1),
+                            QString::fromStdString(ComDevicePath(n)), Qt::ToolTipRole);
+  }
+
+  OnInitDialog();
+
+  // Connected once the pages exist: inserting the first tab selects it.
+  connect(m_portButton, &QPushButton::clicked, this, [this] { OnTurnOnPort(); });
+  connect(m_tab->TabBar(), &QTabBar::currentChanged, this, [this] { OnSelchangeTab(); });
+}
+
+CConsoleDlg::~CConsoleDlg() = default;
+
+void CConsoleDlg::OnInitDialog() {
+  UpdateData(false);
+
+  // There is no system menu to extend on X11 or Wayland: the About item
+  // lives in the window's context menu instead.
+  const QString about = res::String(res::ids::kAboutString);
+  if (!about.isEmpty()) {
+    auto* separator = new QAction(this);
+    separator->setSeparator(true);
+    auto* item = new QAction(about, this);
+    item->setObjectName(QStringLiteral("aboutAction"));
+    connect(item, &QAction::triggered, this, [this] { OnSysCommand(ID_SYSMENU_ABOUT); });
+    addAction(separator);
+    addAction(item);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+  }
+
+  m_hAppIcon = res::IconPixmap(res::ids::kIconApp);
+  setWindowIcon(QIcon(m_hAppIcon));
+
+  m_hLampOn = res::IconPixmap(res::ids::kIconLampOn);
+  m_hLampOff = res::IconPixmap(res::ids::kIconLampOff);
+  m_bPortOpen = 0;
+  m_nBaud = 57600;
+  m_nPort = 1;
+  m_cParity = 'N';
+  m_nDataBits = 8;
+  m_nStopBits = 1;
+  m_nEventMask = 3;
+
+  ShowLamp(false);
+  m_portList->setCurrentIndex(m_nPort - 1);
+  m_strStatus = QStringLiteral(" ");
+
+  m_tab->InsertItem(0, QStringLiteral("Settings"));
+  m_tab->InsertItem(1, QStringLiteral("EDID Management"));
+
+  m_settingsPage = new CSettingsPage(m_tab);
+  m_edidPage = new CEdidPage(m_tab);
+  const QRect client = m_tab->rect();
+  const int left = client.left();
+  const int top = client.top();
+  const int right = client.left() + client.width();
+  const int bottom = client.top() + client.height();
+  for (QWidget* page : {static_cast<QWidget*>(m_settingsPage), static_cast<QWidget*>(m_edidPage)}) {
+    page->setGeometry(left + 1, top + res::CTabCtrl::kTabRowHeight, right - left - 3,
+                      bottom - top - 21);
+  }
+  m_settingsPage->show();
+  m_edidPage->hide();
+
+  ReadAddressFile();
+
+  m_bSearching = 0;
+}
+
+void CConsoleDlg::UpdateData(bool saveAndValidate) {
+  if (saveAndValidate) {
+    m_strStatus = m_status->text();
+  } else {
+    m_status->setText(m_strStatus);
+  }
+}
+
+void CConsoleDlg::ShowLamp(bool lit) {
+  m_bLampLit = lit;
+  res::SetIcon(*m_lamp, lit ? m_hLampOn : m_hLampOff);
+}
+
+void CConsoleDlg::OnSerialNotify(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+  // Every other notification takes the default handling, which does nothing.
+  if (message == WM_SERIAL_BYTE) {
+    OnSerialByte(static_cast<unsigned>(wParam & 0xFF), static_cast<unsigned>(lParam));
+  }
+}
+
+void CConsoleDlg::OnSerialByte(unsigned byte, unsigned port) {
+  if (port < kFirstComPort || port > kLastComPort) return;
+  if (m_serial.m_bError != 0) {
+    // Closing here would wait for the monitor, which waits for us: the
+    // port is closed by the timer once this handler has returned.
+    SetTimer(ID_TIMER_COMM_ERROR, 1);
+    return;
+  }
+  if (m_bReadBack != 0) {
+    OnReadBackByte(static_cast<std::uint8_t>(byte));
+  } else {
+    OnTextByte(static_cast<std::uint8_t>(byte));
+  }
+}
+
+void CConsoleDlg::OnTextByte(std::uint8_t byte) {
+  m_strLine.push_back(static_cast<char>(byte));
+  if (byte == '\n') m_strLine.clear();
+}
+
+void CConsoleDlg::OnReadBackByte(std::uint8_t byte) {
+  m_strLine.push_back(static_cast<char>(byte));
+  if (byte == '\n') {
+    m_strLine.clear();
+    m_bReadBack = 0;
+  }
+}
+
+void CConsoleDlg::OnSelchangeTab() {
+  switch (m_tab->GetCurSel()) {
+    case 0:
+      m_settingsPage->show();
+      m_edidPage->hide();
+      break;
+    case 1:
+      m_settingsPage->hide();
+      m_edidPage->show();
+      break;
+    default:
+      break;
+  }
+}
+
+void CConsoleDlg::OnSysCommand(unsigned id) {
+  if ((id & 0xFFF0u) == ID_SYSMENU_ABOUT) {
+    CAboutBox about(this);
+    about.exec();
+  }
+}
+
+int CConsoleDlg::OpenPort() {
+  return m_serial.Open(this, static_cast<unsigned>(m_nPort), m_nBaud, m_cParity, m_nDataBits,
+                       m_nStopBits, static_cast<std::uint32_t>(m_nEventMask), kWriteBufferSize);
+}
+
+void CConsoleDlg::OnTurnOnPort() {
+  m_serial.m_bError = 0;
+  if (m_bPortOpen != 0) {
+    m_bPortOpen = 0;
+    m_portButton->setText(kTurnOnPort);
+    m_serial.Close();
+    ShowLamp(false);
+    return;
+  }
+  if (OpenPort() != 0) {
+    m_serial.StartMonitor();
+    ShowLamp(true);
+    m_bPortOpen = 1;
+    m_portButton->setText(kClosePort);
+  } else {
+    m_bPortOpen = 0;
+    ShowMessage(this, kCannotOpen);
+    ShowLamp(false);
+    m_portButton->setText(kTurnOnPort);
+  }
+}
+
+void CConsoleDlg::OnTimer(int id) {
+  if (id == ID_TIMER_COMM_ERROR) {
+    if (m_serial.m_bError != 0) {
+      m_portButton->setText(kOpenPortAfterError);
+      m_serial.Close();
+      ShowLamp(false);
+      m_bPortOpen = 0;
+    }
+    KillTimer(ID_TIMER_COMM_ERROR);
+  }
+}
+
+void CConsoleDlg::SetTimer(int id, int periodMs) {
+  if (id < 0 || id >= static_cast<int>(m_timers.size())) return;
+  if (m_timers[id] != 0) killTimer(m_timers[id]);
+  m_timers[id] = startTimer(periodMs);
+}
+
+void CConsoleDlg::KillTimer(int id) {
+  if (id < 0 || id >= static_cast<int>(m_timers.size()) || m_timers[id] == 0) return;
+  killTimer(m_timers[id]);
+  m_timers[id] = 0;
+}
+
+bool CConsoleDlg::TimerRunning(int id) const {
+  return id >= 0 && id < static_cast<int>(m_timers.size()) && m_timers[id] != 0;
+}
+
+void CConsoleDlg::timerEvent(QTimerEvent* event) {
+  for (int id = 0; id < static_cast<int>(m_timers.size()); ++id) {
+    if (m_timers[id] == event->timerId()) {
+      OnTimer(id);
+      return;
+    }
+  }
+  QDialog::timerEvent(event);
+}
+
+void CConsoleDlg::ReadAddressFile() {
+  for (auto& desc : m_szAddrDesc) {
+    desc.fill(' ');
+    desc[kAddrDescChars] = '\0';
+  }
+}
+
+}  // namespace vantorq

@@ -1,0 +1,199 @@
+#include "DialogBuilder.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QFontMetricsF>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace vantorq::res {
+
+DialogUnits DialogUnitsFor(const QFont& font) {
+  const QFontMetricsF metrics(font);
+  const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+  const double average = metrics.horizontalAdvance(letters) / letters.size();
+  return {average / 4.0, metrics.height() / 8.0};
+}
+
+QRect ToPixels(const DialogUnits& units, int x, int y, int w, int h) {
+  auto px = [](double v) { return static_cast<int>(std::lround(v)); };
+  return {px(x * units.x), px(y * units.y), px(w * units.x), px(h * units.y)};
+}
+
+QFont DialogFont() {
+  // The layouts were drawn for a narrow 8-point sans; Liberation Sans has
+  // the proportions they expect. Any sans serif will do when it is missing.
+  QFont font(QStringLiteral("Liberation Sans"));
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSize(8);
+  return font;
+}
+
+CTabCtrl::CTabCtrl(QWidget* parent) : QFrame(parent), m_bar(new QTabBar(this)) {
+  setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  m_bar->setDrawBase(false);
+  m_bar->setExpanding(false);
+  m_bar->move(2, 0);
+  m_bar->setFixedHeight(kTabRowHeight);
+}
+
+void CTabCtrl::InsertItem(int index, const QString& text) {
+  m_bar->insertTab(index, text);
+  m_bar->adjustSize();
+  m_bar->setFixedHeight(kTabRowHeight);
+}
+
+int CTabCtrl::GetCurSel() const { return m_bar->currentIndex(); }
+
+void CTabCtrl::SetCurSel(int index) { m_bar->setCurrentIndex(index); }
+
+QWidget* CDialogControls::Get(int id) const {
+  const auto it = m_byId.find(id);
+  return it == m_byId.end() ? nullptr : it->second;
+}
+
+QButtonGroup* CDialogControls::Group(int firstId) const {
+  const auto it = m_groups.find(firstId);
+  return it == m_groups.end() ? nullptr : it->second;
+}
+
+namespace {
+
+// A push button whose text wraps onto several lines.
+QPushButton* WrappingButton(QWidget* parent, const QString& text) {
+  auto* button = new QPushButton(parent);
+  auto* label = new QLabel(text, button);
+  label->setWordWrap(true);
+  label->setAlignment(Qt::AlignCenter);
+  label->setAttribute(Qt::WA_TransparentForMouseEvents);
+  auto* layout = new QVBoxLayout(button);
+  layout->setContentsMargins(4, 1, 4, 1);
+  layout->addWidget(label);
+  button->setAccessibleName(text);
+  return button;
+}
+
+}  // namespace
+
+CDialogControls BuildDialog(QWidget& host, const DialogSpec& spec) {
+  CDialogControls controls;
+  host.setFont(DialogFont());
+  const DialogUnits units = DialogUnitsFor(host.font());
+  const QRect size = ToPixels(units, 0, 0, spec.w, spec.h);
+  host.setFixedSize(size.size());
+  if (!spec.caption.empty()) {
+    host.setWindowTitle(QString::fromUtf8(spec.caption.data(), spec.caption.size()));
+  }
+
+  QButtonGroup* group = nullptr;
+  for (const ControlSpec& c : spec.controls) {
+    const QString text = QString::fromUtf8(c.text.data(), static_cast<qsizetype>(c.text.size()));
+    const QRect rect = ToPixels(units, c.x, c.y, c.w, c.h);
+    QWidget* widget = nullptr;
+    if (c.kind != ControlKind::RadioButton || (c.flags & kStartsGroup) != 0) group = nullptr;
+
+    switch (c.kind) {
+      case ControlKind::Icon: {
+        auto* label = new QLabel(&host);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        widget = label;
+        break;
+      }
+      case ControlKind::PushButton:
+        widget = (c.flags & kWrapText) != 0 ? WrappingButton(&host, text)
+                                            : new QPushButton(text, &host);
+        static_cast<QPushButton*>(widget)->setAutoDefault(false);
+        break;
+      case ControlKind::Label:
+        widget = new QLabel(text, &host);
+        break;
+      case ControlKind::ComboBox: {
+        auto* combo = new QComboBox(&host);
+        // The table's height is the open list's; the closed box is as tall
+        // as its font needs.
+        const int itemHeight = std::max(1, combo->fontMetrics().height());
+        combo->setMaxVisibleItems(std::max(1, rect.height() / itemHeight - 1));
+        widget = combo;
+        break;
+      }
+      case ControlKind::TabControl:
+        widget = new CTabCtrl(&host);
+        break;
+      case ControlKind::GroupBox:
+        widget = new QGroupBox(text, &host);
+        break;
+      case ControlKind::RadioButton: {
+        auto* radio = new QRadioButton(text, &host);
+        if (group == nullptr) {
+          group = new QButtonGroup(&host);
+          controls.m_groups[c.id] = group;
+        }
+        group->addButton(radio, static_cast<int>(group->buttons().size()));
+        widget = radio;
+        break;
+      }
+      case ControlKind::TextBox: {
+        auto* edit = new QPlainTextEdit(&host);
+        edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+        edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        edit->setFrameStyle((c.flags & kBorder) != 0 ? QFrame::StyledPanel : QFrame::NoFrame);
+        widget = edit;
+        break;
+      }
+    }
+
+    if (c.kind == ControlKind::ComboBox) {
+      widget->setGeometry(rect.x(), rect.y(), rect.width(), widget->sizeHint().height());
+    } else {
+      widget->setGeometry(rect);
+    }
+    if ((c.flags & kDisabled) != 0) widget->setEnabled(false);
+    widget->setFocusPolicy(c.kind == ControlKind::Label || c.kind == ControlKind::Icon
+                               ? Qt::NoFocus
+                               : widget->focusPolicy());
+    widget->setProperty("controlId", c.id);
+    if (c.id != kNoId) {
+      widget->setObjectName(QStringLiteral("ctl%1").arg(c.id));
+      controls.m_byId[c.id] = widget;
+    }
+    controls.m_all.push_back(widget);
+  }
+  return controls;
+}
+
+int CheckedIndex(const QButtonGroup& group) {
+  const auto buttons = group.buttons();
+  for (int i = 0; i < buttons.size(); ++i) {
+    if (buttons[i]->isChecked()) return i;
+  }
+  return -1;
+}
+
+void CheckIndex(QButtonGroup& group, int index) {
+  const auto buttons = group.buttons();
+  // An exclusive group refuses to have its checked button cleared.
+  const bool exclusive = group.exclusive();
+  group.setExclusive(false);
+  for (int i = 0; i < buttons.size(); ++i) buttons[i]->setChecked(i == index);
+  group.setExclusive(exclusive);
+}
+
+void SetIcon(QLabel& control, const QPixmap& icon) {
+  const QSize box = control.size();
+  if (icon.isNull() || box.isEmpty()) {
+    control.setPixmap(icon);
+    return;
+  }
+  const int side = std::min({box.width(), box.height(), icon.width()});
+  control.setPixmap(icon.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
+
+}  // namespace vantorq::res

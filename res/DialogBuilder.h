@@ -1,0 +1,80 @@
+#pragma once
+// Turns a layout table into child widgets of a host widget, converting
+// dialog units with the host font's own metrics: a horizontal unit is a
+// quarter of the average width of A-Z a-z, a vertical unit an eighth of the
+// font height.
+
+#include <QButtonGroup>
+#include <QFrame>
+#include <QPixmap>
+#include <QRect>
+#include <QWidget>
+
+#include <map>
+#include <vector>
+
+#include "DialogLayout.h"
+
+class QTabBar;
+class QLabel;
+
+namespace vantorq::res {
+
+struct DialogUnits {
+  double x;  // pixels per horizontal dialog unit
+  double y;  // pixels per vertical dialog unit
+};
+
+DialogUnits DialogUnitsFor(const QFont& font);
+QRect ToPixels(const DialogUnits& units, int x, int y, int w, int h);
+
+// The font every dialog of the console is drawn in.
+QFont DialogFont();
+
+// A tab control: a framed area with a row of tabs along its top; pages are
+// ordinary children placed inside it by their owner.
+class CTabCtrl final : public QFrame {
+ public:
+  static constexpr int kTabRowHeight = 20;  // pixels, as the pages' placement expects
+
+  explicit CTabCtrl(QWidget* parent);
+  void InsertItem(int index, const QString& text);
+  int GetCurSel() const;
+  void SetCurSel(int index);
+  QTabBar* TabBar() const { return m_bar; }
+
+ private:
+  QTabBar* m_bar;
+};
+
+class CDialogControls {
+ public:
+  QWidget* Get(int id) const;
+  template <class T>
+  T* As(int id) const {
+    return qobject_cast<T*>(Get(id));
+  }
+  // The radio group whose first button has `firstId`.
+  QButtonGroup* Group(int firstId) const;
+  const std::vector<QWidget*>& All() const { return m_all; }
+
+ private:
+  friend CDialogControls BuildDialog(QWidget& host, const DialogSpec& spec);
+  std::map<int, QWidget*> m_byId;
+  std::map<int, QButtonGroup*> m_groups;
+  std::vector<QWidget*> m_all;
+};
+
+// Sizes `host` to the dialog and creates its controls. Widgets carry their
+// id in the "controlId" property and their id as object name "ctl<id>".
+CDialogControls BuildDialog(QWidget& host, const DialogSpec& spec);
+
+// Radio group exchange: the position of the checked button, -1 if none;
+// checking a position outside the group clears every button.
+int CheckedIndex(const QButtonGroup& group);
+void CheckIndex(QButtonGroup& group, int index);
+
+// Shows an icon in a picture control, scaled to fit it.
+void SetIcon(QLabel& control, const QPixmap& icon);
+
+}  // namespace vantorq::res

@@ -1,0 +1,50 @@
+#include "OperatorDialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+
+namespace vantorq {
+
+namespace {
+
+class CQtDialogs final : public COperatorDialogs {
+ public:
+  void Message(QWidget* parent, const QString& text) override {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Vantorq"), text, QMessageBox::Ok, parent);
+    box.exec();
+  }
+
+  QString OpenFileName(QWidget* parent, const QString& filter, const QString& dir) override {
+    // Qt's dialog has no read-only check box to hide.
+    return QFileDialog::getOpenFileName(parent, QString(), dir, QtFileFilter(filter));
+  }
+};
+
+std::unique_ptr<COperatorDialogs>& Current() {
+  static std::unique_ptr<COperatorDialogs> dialogs = std::make_unique<CQtDialogs>();
+  return dialogs;
+}
+
+}  // namespace
+
+COperatorDialogs& OperatorDialogs() { return *Current(); }
+
+void SetOperatorDialogs(std::unique_ptr<COperatorDialogs> dialogs) {
+  Current() = dialogs ? std::move(dialogs) : std::make_unique<CQtDialogs>();
+}
+
+void ShowMessage(QWidget* parent, const QString& text) { OperatorDialogs().Message(parent, text); }
+
+QString QtFileFilter(const QString& filter) {
+  const QStringList parts = filter.split(QLatin1Char('|'));
+  QStringList entries;
+  for (int i = 0; i + 1 < parts.size(); i += 2) {
+    if (parts[i].isEmpty()) break;
+    // The name already shows the pattern; Qt only needs it in brackets.
+    entries << parts[i] + QStringLiteral(" (") + parts[i + 1] + QStringLiteral(")");
+  }
+  return entries.join(QStringLiteral(";;"));
+}
+
+}  // namespace vantorq

@@ -1,0 +1,33 @@
+#pragma once
+// Every modal question or message the console puts to the operator goes
+// through here, so that tests can answer in advance and read what was said.
+
+#include <QString>
+
+#include <memory>
+
+class QWidget;
+
+namespace vantorq {
+
+class COperatorDialogs {
+ public:
+  virtual ~COperatorDialogs() = default;
+  // A modal box with caption "Vantorq" and one OK button.
+  virtual void Message(QWidget* parent, const QString& text) = 0;
+  // An open-file dialog; empty when the operator cancelled. `filter` is in
+  // the "name|pattern|name|pattern||" form.
+  virtual QString OpenFileName(QWidget* parent, const QString& filter, const QString& dir) = 0;
+};
+
+COperatorDialogs& OperatorDialogs();
+// Replaces the dialogs (tests); null puts the real ones back.
+void SetOperatorDialogs(std::unique_ptr<COperatorDialogs> dialogs);
+
+// Shorthand for OperatorDialogs().Message.
+void ShowMessage(QWidget* parent, const QString& text);
+
+// "a|b|c|d||" to Qt's "a (b);;c (d)" form, keeping each entry's name.
+QString QtFileFilter(const QString& filter);
+
+}  // namespace vantorq

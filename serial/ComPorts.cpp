@@ -1,0 +1,64 @@
+#include "ComPorts.h"
+
+#include <array>
+#include <cstdlib>
+
+namespace vantorq {
+
+namespace {
+
+struct DeviceRange {
+  unsigned first;
+  unsigned last;
+  std::string_view prefix;
+};
+
+// USB adapters are what most technicians plug in, so they get a block of
+// their own rather than sharing numbers with the on-board UARTs.
+constexpr std::array<DeviceRange, 4> kDeviceRanges{{
+    {1, 32, "/dev/ttyS"},
+    {33, 64, "/dev/ttyUSB"},
+    {65, 96, "/dev/ttyACM"},
+    {97, 99, "/dev/ttyAMA"},
+}};
+
+bool InRange(unsigned port) { return port >= kFirstComPort && port <= kLastComPort; }
+
+}  // namespace
+
+std::string ComDeviceName(unsigned port) {
+  return (port >= 10 ? std::string("\\\\.\\COM") : std::string("COM")) + std::to_string(port);
+}
+
+unsigned ComPortFromName(std::string_view name) {
+  const auto pos = name.rfind("COM");
+  if (pos == std::string_view::npos) return 0;
+  unsigned value = 0;
+  bool any = false;
+  for (char c : name.substr(pos + 3)) {
+    if (c < '0' || c > '9' || value > 1000) return 0;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+    any = true;
+  }
+  return any ? value : 0;
+}
+
+std::string DefaultComDevice(unsigned port) {
+  for (const auto& range : kDeviceRanges) {
+    if (port >= range.first && port <= range.last) {
+      return std::string(range.prefix) + std::to_string(port - range.first);
+    }
+  }
+  return {};
+}
+
+std::string ComDevicePath(unsigned port) {
+  if (!InRange(port)) return {};
+  const char* dir = std::getenv("VANTORQ_PORT_DIR");
+  if (dir != nullptr && *dir != '\0') {
+    return std::string(dir) + "/COM" + std::to_string(port);
+  }
+  return DefaultComDevice(port);
+}
+
+}  // namespace vantorq

@@ -1,0 +1,39 @@
+#include "ManualEvent.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+namespace vantorq {
+
+CManualEvent::~CManualEvent() {
+  if (m_fd >= 0) ::close(m_fd);
+}
+
+bool CManualEvent::Create() {
+  if (m_fd < 0) m_fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  return m_fd >= 0;
+}
+
+void CManualEvent::Set() {
+  if (m_fd < 0) return;
+  const std::uint64_t one = 1;
+  // A full counter (never reached here) already means "signalled".
+  [[maybe_unused]] auto n = ::write(m_fd, &one, sizeof one);
+}
+
+void CManualEvent::Reset() {
+  if (m_fd < 0) return;
+  std::uint64_t value = 0;
+  [[maybe_unused]] auto n = ::read(m_fd, &value, sizeof value);
+}
+
+bool CManualEvent::IsSet() const {
+  if (m_fd < 0) return false;
+  pollfd p{m_fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
+}
+
+}  // namespace vantorq

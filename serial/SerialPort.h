@@ -1,0 +1,88 @@
+#pragma once
+// The serial port as the channel sees it: a narrow surface in which every
+// operation says whether it failed, so that a test double can fail any one
+// of them and the channel's reaction can be checked.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace vantorq {
+
+struct CommTimeouts {
+  std::uint32_t readInterval = 0;
+  std::uint32_t readTotalMultiplier = 0;
+  std::uint32_t readTotalConstant = 0;
+  std::uint32_t writeTotalMultiplier = 0;
+  std::uint32_t writeTotalConstant = 0;
+};
+
+// The line settings the channel cares about.
+struct LineState {
+  int baud = 9600;
+  char parity = 'N';  // N, E, O, M or S
+  int dataBits = 8;
+  int stopBits = 1;
+  bool rtsEnabled = false;
+  bool flowControl = false;
+  char eventChar = 0;
+};
+
+// Applies a settings text "baud=%d parity=%c data=%d stop=%d" (keys in any
+// order, each optional) to `state`. False, with `state` untouched, when the
+// text has an unknown key, a malformed value or a value no line can take.
+bool ApplySettingsText(std::string_view text, LineState& state);
+
+// What the port reports about its input queue.
+struct PortStatus {
+  std::size_t waiting = 0;  // received bytes not yet read
+  bool broken = false;      // hung up or failed: the next read will fail
+};
+
+enum class IoResult { Done, Pending, Failed };
+
+class ISerialPort {
+ public:
+  virtual ~ISerialPort() = default;
+
+  virtual bool SetTimeouts(const CommTimeouts& timeouts) = 0;
+  virtual bool SetMask(std::uint32_t mask) = 0;
+  virtual std::uint32_t GetMask() const = 0;
+  virtual bool GetState(LineState& state) = 0;
+  virtual bool BuildState(std::string_view settings, LineState& state) {
+    return ApplySettingsText(settings, state);
+  }
+  virtual bool SetState(const LineState& state) = 0;
+  // Drops output not yet sent and input not yet read.
+  virtual bool Purge() = 0;
+  // Clears the error state and reports the input queue.
+  virtual bool QueryStatus(PortStatus& status) = 0;
+
+  // Reads one byte without blocking; Pending when none is there yet.
+  virtual IoResult ReadByte(std::uint8_t& byte) = 0;
+  // Waits, up to the read time-outs, for the read that returned Pending.
+  virtual bool FinishRead(std::uint8_t& byte) = 0;
+  // Writes the whole block, waiting up to the write time-outs; false only
+  // when the port refused it.
+  virtual bool Write(std::span<const std::uint8_t> bytes) = 0;
+
+  // The descriptor whose readiness is the port's comm event; -1 once the
+  // port has failed for good, so that nobody waits on it any more.
+  virtual int EventFd() const = 0;
+};
+
+// Opens ports by device name. Failure gives no port and an errno value.
+class IPortOpener {
+ public:
+  virtual ~IPortOpener() = default;
+  virtual std::unique_ptr<ISerialPort> Open(std::string_view deviceName, int& error,
+                                            std::string& path) = 0;
+};
+
+// The real opener over termios; the channel uses it unless told otherwise.
+std::shared_ptr<IPortOpener> PosixPortOpener();
+
+}  // namespace vantorq

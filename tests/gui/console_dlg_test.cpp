@@ -1,0 +1,239 @@
+// The main window, driven through its own widgets, offscreen.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
+
+#include "ConsoleDlg.h"
+#include "DialogBuilder.h"
+#include "EdidPage.h"
+#include "PseudoTerminal.h"
+#include "SettingsPage.h"
+#include "Support.h"
+
+namespace vantorq {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ConsoleWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_env = std::make_unique<test::CScopedEnv>("VANTORQ_PORT_DIR", m_folder.Path());
+    m_dlg = std::make_unique<CConsoleDlg>();
+  }
+  void TearDown() override { m_dlg.reset(); }
+
+  sim::CPseudoTerminal& Attach(unsigned com) {
+    auto pty = sim::CPseudoTerminal::Create();
+    EXPECT_TRUE(pty);
+    EXPECT_TRUE(m_folder.Link(com, pty->FarPath()));
+    m_ptys.push_back(std::move(pty));
+    return *m_ptys.back();
+  }
+
+  void Feed(std::string_view bytes, unsigned port) {
+    for (char c : bytes) m_dlg->OnSerialByte(static_cast<std::uint8_t>(c), port);
+  }
+
+  sim::CPortFolder m_folder;
+  std::unique_ptr<test::CScopedEnv> m_env;
+  std::vector<std::unique_ptr<sim::CPseudoTerminal>> m_ptys;
+  test::CDialogRecorder m_dialogs;
+  std::unique_ptr<CConsoleDlg> m_dlg;
+};
+
+TEST_F(ConsoleWindow, StartsClosedOnCom1WithTheSettingsTab) {
+  CConsoleDlg& d = *m_dlg;
+  EXPECT_EQ(d.windowTitle(), "Vantorq V0.1");
+  const auto units = res::DialogUnitsFor(d.font());
+  EXPECT_EQ(d.size(), res::ToPixels(units, 0, 0, 479, 334).size());
+  ASSERT_EQ(d.PortList()->count(), 99);
+  for (int i = 0; i < 99; ++i) {
+    EXPECT_EQ(d.PortList()->itemText(i), QStringLiteral("COM%1").arg(i + 1));
+    EXPECT_EQ(d.PortList()->itemData(i, Qt::ToolTipRole).toString(),
+              m_folder.LinkPath(static_cast<unsigned>(i + 1)).c_str());
+  }
+  EXPECT_EQ(d.PortList()->currentIndex(), 0);
+  EXPECT_EQ(d.PortButton()->text(), "Turn on Port");
+  EXPECT_EQ(d.SearchButton()->text(), "Search Machine");
+  EXPECT_FALSE(d.LampLit());
+  EXPECT_FALSE(d.PortLamp()->pixmap().isNull());
+  EXPECT_EQ(d.StatusLine()->text(), "") << "the blank shows only at the next push";
+  EXPECT_EQ(d.m_strStatus, " ");
+  EXPECT_EQ(d.m_bPortOpen, 0);
+  EXPECT_EQ(d.m_bSearching, 0);
+  EXPECT_EQ(d.m_bReadBack, 0);
+  EXPECT_EQ(d.m_nPort, 1);
+  EXPECT_EQ(d.m_nBaud, 57600);
+  EXPECT_EQ(d.m_cParity, 'N');
+  EXPECT_EQ(d.m_nEventMask, 3);
+  ASSERT_EQ(d.Tab()->TabBar()->count(), 2);
+  EXPECT_EQ(d.Tab()->TabBar()->tabText(0), "Settings");
+  EXPECT_EQ(d.Tab()->TabBar()->tabText(1), "EDID Management");
+  EXPECT_EQ(d.Tab()->GetCurSel(), 0);
+  EXPECT_FALSE(d.m_serial.HasPort()) << "no port is opened at start";
+  EXPECT_FALSE(d.windowIcon().isNull());
+}
+
+TEST_F(ConsoleWindow, TheShownPageAlwaysMatchesTheTab) {
+  CConsoleDlg& d = *m_dlg;
+  d.show();
+  const QRect tab = d.Tab()->rect();
+  const QRect expected(tab.left() + 1, tab.top() + 20, tab.width() - 3, tab.height() - 21);
+  EXPECT_EQ(d.SettingsPage()->geometry(), expected);
+  EXPECT_EQ(d.EdidPage()->geometry(), expected);
+  for (int index : {1, 0, 1, 1, 0}) {
+    d.Tab()->TabBar()->setCurrentIndex(index);
+    EXPECT_EQ(d.SettingsPage()->isVisible(), index == 0);
+    EXPECT_EQ(d.EdidPage()->isVisible(), index == 1);
+  }
+}
+
+TEST_F(ConsoleWindow, BytesAreRoutedByPortNumberErrorFlagAndReadBackFlag) {
+  CConsoleDlg& d = *m_dlg;
+  Feed("a", 0);
+  Feed("b", 100);
+  EXPECT_EQ(d.m_strLine, "") << "port numbers outside 1..99 are ignored";
+  Feed("c", 1);
+  Feed("d", 99);
+  EXPECT_EQ(d.m_strLine, "cd");
+  Feed("\n", 5);
+  EXPECT_EQ(d.m_strLine, "");
+
+  d.m_bReadBack = 1;
+  Feed("EDID DATA \n", 5);
+  EXPECT_EQ(d.m_bReadBack, 0) << "the read-back receiver took the line";
+
+  d.m_serial.m_bError = 1;
+  Feed("e", 5);
+  EXPECT_EQ(d.m_strLine, "") << "after a serial error every byte is dropped";
+  EXPECT_TRUE(d.TimerRunning(ID_TIMER_COMM_ERROR));
+  test::Pump(30ms);
+  EXPECT_FALSE(d.TimerRunning(ID_TIMER_COMM_ERROR)) << "timer 5 stops itself";
+  EXPECT_EQ(d.PortButton()->text(), "Open port");
+}
+
+TEST_F(ConsoleWindow, ThePortButtonOpensAndClosesThePort) {
+  CConsoleDlg& d = *m_dlg;
+  auto& pty = Attach(1);
+  d.PortButton()->click();
+  ASSERT_TRUE(test::WaitUntil([&] { return d.m_serial.MonitorRunning(); }));
+  EXPECT_EQ(d.m_bPortOpen, 1);
+  EXPECT_TRUE(d.LampLit());
+  EXPECT_EQ(d.PortButton()->text(), "Close Port");
+  EXPECT_TRUE(d.m_serial.HasPort());
+  pty.Send("xy");
+  EXPECT_TRUE(test::WaitUntil([&] { return d.m_strLine == "xy"; }));
+  d.PortButton()->click();
+  EXPECT_EQ(d.m_bPortOpen, 0);
+  EXPECT_FALSE(d.LampLit());
+  EXPECT_EQ(d.PortButton()->text(), "Turn on Port");
+  EXPECT_FALSE(d.m_serial.HasPort());
+  EXPECT_TRUE(m_dialogs->messages.isEmpty());
+}
+
+TEST_F(ConsoleWindow, APortThatCannotBeOpenedIsSaidSoAndStaysDark) {
+  CConsoleDlg& d = *m_dlg;
+  d.PortButton()->click();  // nothing on COM1
+  EXPECT_EQ(m_dialogs->messages,
+            QStringList{"Can not find this port or used by other application"});
+  EXPECT_EQ(d.m_bPortOpen, 0);
+  EXPECT_FALSE(d.LampLit());
+  EXPECT_EQ(d.PortButton()->text(), "Turn on Port");
+}
+
+TEST_F(ConsoleWindow, AHangUpClosesThePortThroughTimer5AndTheButtonReopens) {
+  CConsoleDlg& d = *m_dlg;
+  auto& pty = Attach(1);
+  d.PortButton()->click();
+  ASSERT_EQ(d.m_bPortOpen, 1);
+  ASSERT_TRUE(test::WaitUntil([&] { return d.m_serial.MonitorRunning(); }));
+  pty.HangUp();
+  ASSERT_TRUE(test::WaitUntil([&] { return d.PortButton()->text() == "Open port"; }));
+  EXPECT_EQ(d.m_bPortOpen, 0);
+  EXPECT_FALSE(d.LampLit());
+  EXPECT_FALSE(d.m_serial.HasPort());
+  EXPECT_EQ(d.m_serial.m_bError, 1) << "kept until the next open";
+
+  auto& again = Attach(1);
+  d.PortButton()->click();
+  EXPECT_EQ(d.m_serial.m_bError, 0);
+  EXPECT_EQ(d.m_bPortOpen, 1);
+  EXPECT_EQ(d.PortButton()->text(), "Close Port");
+  ASSERT_TRUE(test::WaitUntil([&] { return d.m_serial.MonitorRunning(); }));
+  again.Send("ok");
+  EXPECT_TRUE(test::WaitUntil([&] { return d.m_strLine == "ok"; }));
+}
+
+TEST_F(ConsoleWindow, TheAboutItemOpensTheAboutBox) {
+  CConsoleDlg& d = *m_dlg;
+  QAction* about = d.findChild<QAction*>("aboutAction");
+  ASSERT_NE(about, nullptr);
+  EXPECT_EQ(about->text(), "&About Vantorq...");
+  EXPECT_EQ(d.contextMenuPolicy(), Qt::ActionsContextMenu);
+  ASSERT_EQ(d.actions().size(), 2);
+  EXPECT_TRUE(d.actions().front()->isSeparator());
+
+  QString caption;
+  QStringList texts;
+  bool closed = false;
+  QTimer::singleShot(0, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    ASSERT_NE(box, nullptr);
+    caption = box->windowTitle();
+    for (auto* label : box->findChildren<QLabel*>()) {
+      if (!label->text().isEmpty()) texts << label->text();
+    }
+    auto* ok = box->findChild<QPushButton*>("ctl1");
+    ASSERT_NE(ok, nullptr);
+    EXPECT_EQ(ok->text(), "OK");
+    ok->click();
+    closed = true;
+  });
+  about->trigger();  // modal: returns once OK was clicked
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(caption, "About 8X8 Matrix controller");
+  EXPECT_EQ(texts, QStringList{"Matrix CONSOLE Version 1.0"});
+}
+
+TEST_F(ConsoleWindow, ClosingWhileBytesStreamInEndsCleanly) {
+  auto& pty = Attach(1);
+  const int threads = test::ThreadCount();
+  m_dlg->show();
+  m_dlg->PortButton()->click();
+  ASSERT_EQ(m_dlg->m_bPortOpen, 1);
+  std::atomic<bool> stop{false};
+  std::thread feeder([&] {
+    while (!stop) pty.Send("SOME STATUS LINE 123\r\n");
+  });
+  ASSERT_TRUE(test::WaitUntil([&] { return !m_dlg->m_strLine.empty(); }));
+  // Closed as the close box does, then destroyed as the application does,
+  // with the monitor in the middle of a delivery.
+  m_dlg->reject();
+  m_dlg.reset();
+  stop = true;
+  feeder.join();
+  EXPECT_EQ(test::ThreadCount(), threads);
+}
+
+TEST_F(ConsoleWindow, Screenshot) {
+  m_dlg->show();
+  const QImage shot = m_dlg->grab().toImage();
+  EXPECT_EQ(shot.size(), m_dlg->size());
+  const QString dir = qEnvironmentVariable("VANTORQ_SHOTS");
+  if (!dir.isEmpty()) shot.save(dir + "/console.png");
+}
+
+}  // namespace
+}  // namespace vantorq

@@ -1,0 +1,85 @@
+#include "Support.h"
+
+#include <dirent.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+
+#include <QThread>
+
+namespace vantorq::test {
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::usleep(200);
+  }
+  return true;
+}
+
+void Pump(std::chrono::milliseconds span) {
+  const auto end = std::chrono::steady_clock::now() + span;
+  while (std::chrono::steady_clock::now() < end) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::usleep(200);
+  }
+}
+
+namespace {
+int CountEntries(const char* path) {
+  DIR* dir = ::opendir(path);
+  if (dir == nullptr) return -1;
+  int n = 0;
+  while (dirent* e = ::readdir(dir)) {
+    if (e->d_name[0] != '.') ++n;
+  }
+  ::closedir(dir);
+  return n;
+}
+}  // namespace
+
+int OpenDescriptorCount() { return CountEntries("/proc/self/fd") - 1; }  // less the one reading it
+int ThreadCount() { return CountEntries("/proc/self/task"); }
+
+std::chrono::microseconds CpuTime() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  auto us = [](const timeval& t) { return t.tv_sec * 1000000LL + t.tv_usec; };
+  return std::chrono::microseconds(us(usage.ru_utime) + us(usage.ru_stime));
+}
+
+void CRecordingDialogs::Message(QWidget*, const QString& text) {
+  messages << text;
+  if (onMessage) onMessage(text);
+}
+
+QString CRecordingDialogs::OpenFileName(QWidget*, const QString& filter, const QString&) {
+  filters << filter;
+  return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+}
+
+CDialogRecorder::CDialogRecorder() {
+  auto dialogs = std::make_unique<CRecordingDialogs>();
+  m_dialogs = dialogs.get();
+  SetOperatorDialogs(std::move(dialogs));
+}
+
+CDialogRecorder::~CDialogRecorder() { SetOperatorDialogs(nullptr); }
+
+CScopedEnv::CScopedEnv(const char* name, const std::string& value) : m_name(name) {
+  const char* old = ::getenv(name);
+  m_had = old != nullptr;
+  if (m_had) m_old = old;
+  ::setenv(name, value.c_str(), 1);
+}
+
+CScopedEnv::~CScopedEnv() {
+  if (m_had) {
+    ::setenv(m_name.c_str(), m_old.c_str(), 1);
+  } else {
+    ::unsetenv(m_name.c_str());
+  }
+}
+
+}  // namespace vantorq::test

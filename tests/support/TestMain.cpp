@@ -1,0 +1,22 @@
+// One entry for every test program: an application object for the widgets
+// and the cross-thread deliveries, and a private working directory, since
+// the console writes its files into the current one.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  char dir[] = "/tmp/vantorq-test-XXXXXX";
+  if (::mkdtemp(dir) == nullptr || ::chdir(dir) != 0) return 2;
+  const int result = RUN_ALL_TESTS();
+  // Leave the folder if the tests left it empty; keep it for a look if not.
+  ::chdir("/");
+  ::rmdir(dir);
+  return result;
+}
