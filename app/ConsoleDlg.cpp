@@ -5,15 +5,18 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTabBar>
+#include <QThread>
 #include <QTimerEvent>
 
 #include "AboutBox.h"
 #include "ComPorts.h"
+#include "Commands.h"
 #include "DialogBuilder.h"
 #include "EdidPage.h"
 #include "OperatorDialogs.h"
 #include "Resources.h"
 #include "SettingsPage.h"
+#include "StatusLine.h"
 
 namespace vantorq {
 
@@ -25,6 +28,12 @@ const QString kTurnOnPort = QStringLiteral("Turn on Port");
 const QString kClosePort = QStringLiteral("Close Port");
 const QString kOpenPortAfterError = QStringLiteral("Open port");
 const QString kCannotOpen = QStringLiteral("Can not find this port or used by other application");
+const QString kNoDevice = QStringLiteral("Can not find available device for this console!");
+const QString kPleaseWait = QStringLiteral("Please wait.....");
+const QString kBlank = QStringLiteral(" ");
+constexpr int kFirstProbeWindowMs = 500;
+constexpr int kNextProbeWindowMs = 400;
+constexpr unsigned long kSelectPauseMs = 200;
 
 }  // namespace
 
@@ -51,6 +60,8 @@ CConsoleDlg::CConsoleDlg(QWidget* parent) : QDialog(parent) {
 
   // Connected once the pages exist: inserting the first tab selects it.
   connect(m_portButton, &QPushButton::clicked, this, [this] { OnTurnOnPort(); });
+  connect(m_portList, &QComboBox::activated, this, [this] { OnSelectPort(); });
+  connect(m_searchButton, &QPushButton::clicked, this, [this] { OnSearchMachine(); });
   connect(m_tab->TabBar(), &QTabBar::currentChanged, this, [this] { OnSelchangeTab(); });
 }
 
@@ -149,7 +160,34 @@ void CConsoleDlg::OnSerialByte(unsigned byte, unsigned port) {
 
 void CConsoleDlg::OnTextByte(std::uint8_t byte) {
   m_strLine.push_back(static_cast<char>(byte));
-  if (byte == '\n') m_strLine.clear();
+  if (byte != '\n') return;
+  const protocol::StatusUpdate update = protocol::ParseStatusLine(m_strLine);
+  switch (update.kind) {
+    case protocol::StatusKind::Edid:
+      m_edidPage->SetEdidStatus(update.value);
+      if (m_bSearching != 0) CompleteSearch();
+      break;
+    case protocol::StatusKind::Scaler:
+      m_settingsPage->SetScalerStatus(update.value);
+      break;
+    case protocol::StatusKind::Enhancement:
+      m_settingsPage->SetEnhancementStatus(update.value);
+      break;
+    case protocol::StatusKind::None:
+      break;
+  }
+  m_strLine.clear();
+}
+
+void CConsoleDlg::CompleteSearch() {
+  ShowLamp(true);
+  m_bPortOpen = 1;
+  m_portButton->setText(kClosePort);
+  m_portList->setCurrentIndex(m_nPort - 1);
+  m_strStatus = kBlank;
+  KillTimer(ID_TIMER_SEARCH);
+  m_bSearching = 0;
+  UpdateData(false);
 }
 
 void CConsoleDlg::OnReadBackByte(std::uint8_t byte) {
@@ -209,7 +247,90 @@ void CConsoleDlg::OnTurnOnPort() {
   }
 }
 
+void CConsoleDlg::OnSelectPort() {
+  m_serial.m_bError = 0;
+  if (m_serial.HasPort()) m_serial.Close();
+  m_nPort = m_portList->currentIndex() + 1;
+  if (OpenPort() == 0) {
+    ShowLamp(false);
+    ShowMessage(this, kCannotOpen);
+    return;
+  }
+  if (m_bPortOpen != 0) {
+    // Opened but shown closed and not monitored: turning the port on
+    // reopens it and starts reception.
+    ShowLamp(false);
+    m_portButton->setText(kTurnOnPort);
+    m_bPortOpen = 0;
+  } else {
+    m_serial.StartMonitor();
+    ShowLamp(true);
+    m_portButton->setText(kClosePort);
+    m_bPortOpen = 1;
+    QThread::msleep(kSelectPauseMs);
+  }
+}
+
+void CConsoleDlg::SendProbe() { m_serial.QueueWrite(protocol::ProbeCommand()); }
+
+void CConsoleDlg::OnSearchMachine() {
+  m_serial.m_bError = 0;
+  m_bPortOpen = 0;
+  m_portButton->setText(kTurnOnPort);
+  m_serial.Close();
+  ShowLamp(false);
+
+  g_nSavedPort = m_nPort;
+  for (m_nPort = 1; m_nPort <= static_cast<int>(kLastComPort); ++m_nPort) {
+    if (OpenPort() != 0) {
+      m_serial.StartMonitor();
+      SendProbe();
+      m_bSearching = 1;
+      m_strStatus = kPleaseWait;
+      UpdateData(false);
+      SetTimer(ID_TIMER_SEARCH, kFirstProbeWindowMs);
+      return;
+    }
+  }
+  m_nPort = 1;
+  m_strStatus = kBlank;
+  UpdateData(false);
+  KillTimer(ID_TIMER_SEARCH);
+  m_bSearching = 0;
+  ShowMessage(this, kNoDevice);
+}
+
+void CConsoleDlg::SearchStep() {
+  m_serial.Close();
+  for (++m_nPort; m_nPort <= static_cast<int>(kLastComPort); ++m_nPort) {
+    if (OpenPort() != 0) {
+      m_serial.StartMonitor();
+      SendProbe();
+      SetTimer(ID_TIMER_SEARCH, kNextProbeWindowMs);
+      return;
+    }
+  }
+  KillTimer(ID_TIMER_SEARCH);
+  m_bSearching = 0;
+  m_nPort = g_nSavedPort;
+  m_strStatus = kBlank;
+  UpdateData(false);
+  ShowMessage(this, kNoDevice);
+}
+
 void CConsoleDlg::OnTimer(int id) {
+  if (id == ID_TIMER_SEARCH) {
+    if (m_serial.m_bError != 0) {
+      // The port failed mid-search: stop here, timer 5 closes it.
+      KillTimer(ID_TIMER_SEARCH);
+      m_bSearching = 0;
+    } else if (m_bSearching != 0) {
+      SearchStep();
+    } else {
+      KillTimer(ID_TIMER_SEARCH);
+    }
+    return;
+  }
   if (id == ID_TIMER_COMM_ERROR) {
     if (m_serial.m_bError != 0) {
       m_portButton->setText(kOpenPortAfterError);
@@ -224,7 +345,14 @@ void CConsoleDlg::OnTimer(int id) {
 void CConsoleDlg::SetTimer(int id, int periodMs) {
   if (id < 0 || id >= static_cast<int>(m_timers.size())) return;
   if (m_timers[id] != 0) killTimer(m_timers[id]);
-  m_timers[id] = startTimer(periodMs);
+  // Precise: a coarse Qt timer may fire up to 5% early, and the search
+  // windows are promised to the device in full.
+  m_timers[id] = startTimer(periodMs, Qt::PreciseTimer);
+  m_timerPeriods[id] = periodMs;
+}
+
+int CConsoleDlg::TimerPeriod(int id) const {
+  return id >= 0 && id < static_cast<int>(m_timerPeriods.size()) ? m_timerPeriods[id] : 0;
 }
 
 void CConsoleDlg::KillTimer(int id) {

@@ -50,6 +50,8 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost 
   void OnSelchangeTab();
   void OnSysCommand(unsigned id);
   void OnTurnOnPort();
+  void OnSelectPort();
+  void OnSearchMachine();
   void OnTimer(int id);
 
   // Pushes member values to the controls (false) or takes them (true).
@@ -59,6 +61,8 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost 
   void SetTimer(int id, int periodMs);
   void KillTimer(int id);
   bool TimerRunning(int id) const;
+  // The period the timer was last started with, 0 if never.
+  int TimerPeriod(int id) const;
 
   // CPageHost
   bool PortOpen() const override { return m_bPortOpen != 0; }
@@ -107,6 +111,9 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost 
   void OnInitDialog();
   void ShowLamp(bool lit);
   int OpenPort();
+  void SendProbe();
+  void SearchStep();
+  void CompleteSearch();
   void ReadAddressFile();
 
   QComboBox* m_portList = nullptr;
@@ -120,6 +127,7 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost 
   bool m_bLampLit = false;
   // Qt timer ids by window timer id (0: not running).
   std::array<int, 8> m_timers{};
+  std::array<int, 8> m_timerPeriods{};
 };
 
 }  // namespace vantorq

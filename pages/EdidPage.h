@@ -1,13 +1,55 @@
 #pragma once
-// The "EDID Management" tab page.
+// The "EDID Management" tab page: the sixteen presets of input 1 with the
+// preset's number on four lamps, the read-back target and its summary.
 
+#include <QPixmap>
+#include <QString>
 #include <QWidget>
+
+#include <array>
+
+class QButtonGroup;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
 
 namespace vantorq {
 
 class CEdidPage final : public QWidget {
  public:
   explicit CEdidPage(QWidget* tabControl);
+
+  // The device reported preset `preset`; nothing is sent.
+  void SetEdidStatus(int preset);
+  void SendEdidPreset(int preset);
+
+  // Takes every control into the state (true) or shows the state (false).
+  void UpdateData(bool saveAndValidate);
+
+  QButtonGroup* PresetGroup() const { return m_presetGroup; }
+  QButtonGroup* PortGroup() const { return m_portGroup; }
+  QPushButton* ReadButton() const { return m_readButton; }
+  QPushButton* LoadButton() const { return m_loadButton; }
+  QPlainTextEdit* InfoBox() const { return m_infoBox; }
+  // The lamps left to right: bits 3, 2, 1, 0 of the preset number.
+  const std::array<QLabel*, 4>& Lamps() const { return m_lamps; }
+
+  int m_nPreset = -1;      // 0..15, or -1 for none
+  int m_nPortChoice = -1;  // 0 input, 1 output, -1 neither
+  QString m_strBasicInfo;
+  QPixmap m_hLampOn;
+  QPixmap m_hLampOff;
+
+ private:
+  void OnPresetClicked(int index);
+  void ShowLamps(int preset);
+
+  QButtonGroup* m_presetGroup = nullptr;
+  QButtonGroup* m_portGroup = nullptr;
+  QPushButton* m_readButton = nullptr;
+  QPushButton* m_loadButton = nullptr;
+  QPlainTextEdit* m_infoBox = nullptr;
+  std::array<QLabel*, 4> m_lamps{};
 };
 
 }  // namespace vantorq

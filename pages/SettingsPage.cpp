@@ -1,9 +1,94 @@
 #include "SettingsPage.h"
 
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QLabel>
+
+#include "Commands.h"
+#include "DialogBuilder.h"
+#include "PageHost.h"
+#include "Resources.h"
+#include "SerialChannel.h"
+
 namespace vantorq {
 
 CSettingsPage::CSettingsPage(QWidget* tabControl) : QWidget(tabControl) {
   setObjectName(QStringLiteral("settingsPage"));
+  const auto controls = res::BuildDialog(*this, res::SettingsDialog());
+  m_lampEnhHigh = controls.As<QLabel>(res::ids::kLampEnhHigh);
+  m_lampEnhLow = controls.As<QLabel>(res::ids::kLampEnhLow);
+  m_lampScalerHigh = controls.As<QLabel>(res::ids::kLampScalerHigh);
+  m_lampScalerLow = controls.As<QLabel>(res::ids::kLampScalerLow);
+  m_enhancementGroup = controls.Group(res::ids::kEnhancementFirst);
+  m_scalerGroup = controls.Group(res::ids::kScalerFirst);
+  for (QWidget* w : controls.All()) w->setFocusPolicy(Qt::NoFocus);  // none is a tab stop
+
+  connect(m_enhancementGroup, &QButtonGroup::idClicked, this, [this](int i) { OnEnhancementClicked(i); });
+  connect(m_scalerGroup, &QButtonGroup::idClicked, this, [this](int i) { OnScalerClicked(i); });
+  OnInitDialog();
+}
+
+void CSettingsPage::OnInitDialog() {
+  UpdateData(false);
+  m_hBitOn = res::IconPixmap(res::ids::kIconBitOn);
+  m_hBitOff = res::IconPixmap(res::ids::kIconLampOff);
+  for (QLabel* lamp : {m_lampEnhLow, m_lampEnhHigh, m_lampScalerLow, m_lampScalerHigh}) {
+    res::ShowLamp(*lamp, false, m_hBitOn, m_hBitOff);
+  }
+}
+
+void CSettingsPage::UpdateData(bool saveAndValidate) {
+  if (saveAndValidate) {
+    m_nScalerMode = res::CheckedIndex(*m_scalerGroup);
+    m_nEnhancement = res::CheckedIndex(*m_enhancementGroup);
+  } else {
+    res::CheckIndex(*m_scalerGroup, m_nScalerMode);
+    res::CheckIndex(*m_enhancementGroup, m_nEnhancement);
+  }
+}
+
+void CSettingsPage::ShowCode(QLabel& high, QLabel& low, int code) {
+  // Bits of the int as it is: a negative value shows its two's complement.
+  res::ShowLamp(high, (code & 2) != 0, m_hBitOn, m_hBitOff);
+  res::ShowLamp(low, (code & 1) != 0, m_hBitOn, m_hBitOff);
+}
+
+void CSettingsPage::OnEnhancementClicked(int index) {
+  UpdateData(true);
+  ShowCode(*m_lampEnhHigh, *m_lampEnhLow, index);
+  SendEnhancement(m_nEnhancement);
+  UpdateData(false);
+}
+
+void CSettingsPage::OnScalerClicked(int index) {
+  UpdateData(true);
+  ShowCode(*m_lampScalerHigh, *m_lampScalerLow, index);
+  SendScalerMode(m_nScalerMode);
+  UpdateData(false);
+}
+
+void CSettingsPage::SendEnhancement(int index) {
+  CPageHost* host = CPageHost::Of(this);
+  const auto command = protocol::EnhancementCommand(index);
+  if (host != nullptr && host->PortOpen()) host->Serial().QueueWrite(command);
+}
+
+void CSettingsPage::SendScalerMode(int index) {
+  CPageHost* host = CPageHost::Of(this);
+  const auto command = protocol::ScalerCommand(index);
+  if (host != nullptr && host->PortOpen()) host->Serial().QueueWrite(command);
+}
+
+void CSettingsPage::SetEnhancementStatus(int value) {
+  m_nEnhancement = value;
+  ShowCode(*m_lampEnhHigh, *m_lampEnhLow, value);
+  UpdateData(false);
+}
+
+void CSettingsPage::SetScalerStatus(int value) {
+  m_nScalerMode = value - 1;
+  ShowCode(*m_lampScalerHigh, *m_lampScalerLow, value - 1);
+  UpdateData(false);
 }
 
 }  // namespace vantorq

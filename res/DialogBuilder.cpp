@@ -87,8 +87,11 @@ CDialogControls BuildDialog(QWidget& host, const DialogSpec& spec) {
   host.setFont(DialogFont());
   const DialogUnits units = DialogUnitsFor(host.font());
   const QRect size = ToPixels(units, 0, 0, spec.w, spec.h);
-  host.setFixedSize(size.size());
-  if (!spec.caption.empty()) {
+  if (spec.caption.empty()) {
+    // A child page: its owner places and sizes it.
+    host.resize(size.size());
+  } else {
+    host.setFixedSize(size.size());
     host.setWindowTitle(QString::fromUtf8(spec.caption.data(), spec.caption.size()));
   }
 
@@ -195,5 +198,16 @@ void SetIcon(QLabel& control, const QPixmap& icon) {
   const int side = std::min({box.width(), box.height(), icon.width()});
   control.setPixmap(icon.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
+
+}  // namespace vantorq::res
+
+namespace vantorq::res {
+
+void ShowLamp(QLabel& lamp, bool lit, const QPixmap& on, const QPixmap& off) {
+  lamp.setProperty("lit", lit);
+  SetIcon(lamp, lit ? on : off);
+}
+
+bool LampLit(const QWidget* lamp) { return lamp != nullptr && lamp->property("lit").toBool(); }
 
 }  // namespace vantorq::res

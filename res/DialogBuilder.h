@@ -77,4 +77,9 @@ void CheckIndex(QButtonGroup& group, int index);
 // Shows an icon in a picture control, scaled to fit it.
 void SetIcon(QLabel& control, const QPixmap& icon);
 
+// Shows a lamp as lit or dark; the control remembers which in its "lit"
+// property, so that what a lamp shows can be asked without comparing images.
+void ShowLamp(QLabel& lamp, bool lit, const QPixmap& on, const QPixmap& off);
+bool LampLit(const QWidget* lamp);
+
 }  // namespace vantorq::res

@@ -62,9 +62,31 @@ inline constexpr int kPortLamp = 1007;
 inline constexpr int kPortList = 1106;
 inline constexpr int kSearchButton = 1107;
 inline constexpr int kStatusLine = 1108;
+
+inline constexpr int kSettingsDialog = 179;
+inline constexpr int kLampEnhHigh = 1008;
+inline constexpr int kLampEnhLow = 1315;
+inline constexpr int kLampScalerHigh = 1010;
+inline constexpr int kLampScalerLow = 1009;
+inline constexpr int kEnhancementFirst = 1307;  // Off, Weak, Medium, Strong
+inline constexpr int kScalerFirst = 1311;       // BYPASS, 4K->2K, 2K->4K, HDBT C mode
+
+inline constexpr int kEdidDialog = 180;
+inline constexpr int kPresetFirst = 1320;  // 16 presets, 1320..1335
+inline constexpr int kLampBit3 = 1318;
+inline constexpr int kLampBit2 = 1317;
+inline constexpr int kLampBit1 = 1316;
+inline constexpr int kLampBit0 = 1319;
+inline constexpr int kLoadButton = 1097;
+inline constexpr int kReadButton = 1096;
+inline constexpr int kInputPort = 1336;
+inline constexpr int kOutputPort = 1337;
+inline constexpr int kBasicInfo = 1110;
 }  // namespace ids
 
 const DialogSpec& ConsoleDialog();
 const DialogSpec& AboutDialog();
+const DialogSpec& SettingsDialog();
+const DialogSpec& EdidDialog();
 
 }  // namespace vantorq::res

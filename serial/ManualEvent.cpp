@@ -1,6 +1,5 @@
 #include "ManualEvent.h"
 
-#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -19,6 +18,7 @@ bool CManualEvent::Create() {
 
 void CManualEvent::Set() {
   if (m_fd < 0) return;
+  m_set.store(true, std::memory_order_release);
   const std::uint64_t one = 1;
   // A full counter (never reached here) already means "signalled".
   [[maybe_unused]] auto n = ::write(m_fd, &one, sizeof one);
@@ -26,14 +26,10 @@ void CManualEvent::Set() {
 
 void CManualEvent::Reset() {
   if (m_fd < 0) return;
+  m_set.store(false, std::memory_order_release);
   std::uint64_t value = 0;
   [[maybe_unused]] auto n = ::read(m_fd, &value, sizeof value);
 }
 
-bool CManualEvent::IsSet() const {
-  if (m_fd < 0) return false;
-  pollfd p{m_fd, POLLIN, 0};
-  return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
-}
 
 }  // namespace vantorq

@@ -140,11 +140,18 @@ class PosixSerialPort final : public ISerialPort {
     return true;
   }
 
-  bool Purge() override { return ::tcflush(m_fd, TCIOFLUSH) == 0 || errno == ENOTTY; }
+  bool Purge() override {
+    m_rxBegin = m_rxEnd = 0;
+    return ::tcflush(m_fd, TCIOFLUSH) == 0 || errno == ENOTTY;
+  }
 
   bool QueryStatus(PortStatus& status) override {
     status = {};
     if (m_dead) return true;
+    if (m_rxEnd > m_rxBegin) {
+      status.waiting = m_rxEnd - m_rxBegin;
+      return true;
+    }
     int count = 0;
     if (::ioctl(m_fd, FIONREAD, &count) != 0) {
       // A hung-up tty refuses every ioctl with EIO: the read will tell.
@@ -158,8 +165,20 @@ class PosixSerialPort final : public ISerialPort {
 
   IoResult ReadByte(std::uint8_t& byte) override {
     if (m_dead) return IoResult::Failed;
-    const auto n = ::read(m_fd, &byte, 1);
-    if (n == 1) return IoResult::Done;
+    if (m_rxEnd == m_rxBegin) {
+      const auto n = ::read(m_fd, m_rx.data(), m_rx.size());
+      if (n > 0) {
+        m_rxBegin = 0;
+        m_rxEnd = static_cast<std::size_t>(n);
+      } else {
+        return ReadFailure(n);
+      }
+    }
+    byte = m_rx[m_rxBegin++];
+    return IoResult::Done;
+  }
+
+  IoResult ReadFailure(ssize_t n) {
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return IoResult::Pending;
     // In raw mode with no minimum count a tty also reads 0 when merely
     // empty; only a hang-up makes that the end.
@@ -207,6 +226,12 @@ class PosixSerialPort final : public ISerialPort {
 
  private:
   int m_fd;
+  // The tail of the input queue, fetched with one read() instead of one
+  // per byte. It counts as queued input: the status includes it and a
+  // purge empties it with the rest.
+  std::array<std::uint8_t, 256> m_rx{};
+  std::size_t m_rxBegin = 0;
+  std::size_t m_rxEnd = 0;
   CommTimeouts m_timeouts{};
   std::uint32_t m_mask = 0;
   bool m_dead = false;

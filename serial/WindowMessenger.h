@@ -6,6 +6,7 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -55,14 +56,23 @@ class CWindowMessenger final : public QObject {
     std::uint64_t seq;
   };
 
+  void MarkHandled(std::uint64_t seq);
+
   std::mutex m_mutex;
   std::condition_variable m_handledChanged;
   std::deque<Message> m_queue;
   std::uint64_t m_sent = 0;
   std::uint64_t m_handled = 0;
   std::uint64_t m_inDispatch = 0;
+  int m_dispatching = 0;
+  int m_waiters = 0;
   bool m_wakePosted = false;
   bool m_abandoned = false;
+  // Mirrors of m_sent, m_handled and m_abandoned that the spinning side
+  // reads without the lock.
+  std::atomic<std::uint64_t> m_sentFlag{0};
+  std::atomic<std::uint64_t> m_handledFlag{0};
+  std::atomic<bool> m_abandonedFlag{false};
   CSerialOwner* m_target = nullptr;
 };
 

@@ -209,8 +209,9 @@ TEST_F(ConsoleWindow, TheAboutItemOpensTheAboutBox) {
 
 TEST_F(ConsoleWindow, ClosingWhileBytesStreamInEndsCleanly) {
   auto& pty = Attach(1);
-  const int threads = test::ThreadCount();
   m_dlg->show();
+  test::Pump(50ms);
+  const int threads = test::ThreadCount();
   m_dlg->PortButton()->click();
   ASSERT_EQ(m_dlg->m_bPortOpen, 1);
   std::atomic<bool> stop{false};

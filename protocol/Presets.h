@@ -1,0 +1,20 @@
+#pragma once
+// The device's sixteen EDID presets of input 1, by number.
+
+#include <array>
+#include <string_view>
+
+namespace vantorq::protocol {
+
+inline constexpr int kPresetCount = 16;
+inline constexpr int kBypassPreset = 0;
+inline constexpr int kUserPreset = 15;
+
+inline constexpr std::array<std::string_view, kPresetCount> kPresetNames{
+    "EDID bypass",       "1080P_2CH",         "1080P_3D_2CH",      "4K30Hz_3D_2CH",
+    "4K30Hz_3D_6CH",     "4K60Hz_3D_2CH",     "4K60Hz_3D_6CH",     "4K60Hz_3D_8CH",
+    "1080P_2CH_HDR",     "1080P_3D_2CH_HDR",  "4K30Hz_3D_2CH_HDR", "4K30Hz_3D_6CH_HDR",
+    "4K60Hz_3D_2CH_HDR", "4K60Hz_3D_6CH_HDR", "4K60Hz_3D_8CH_HDR", "User_EDID",
+};
+
+}  // namespace vantorq::protocol

@@ -1,0 +1,259 @@
+// Port control, device search and status lines, end to end: the real
+// window against the simulated device over pseudo-terminals.
+
+#include <gtest/gtest.h>
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "Commands.h"
+#include "ConsoleDlg.h"
+#include "DialogBuilder.h"
+#include "EdidPage.h"
+#include "SettingsPage.h"
+#include "Simulator.h"
+#include "Support.h"
+
+namespace vantorq {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+
+template <std::size_t N>
+std::vector<std::uint8_t> Bytes(const protocol::CommandBytes<N>& c) {
+  return {c.begin(), c.end()};
+}
+
+class WithSimulator : public ::testing::Test {
+ protected:
+  void Start(sim::SimOptions options) {
+    options.fast = true;
+    m_sim = std::make_unique<sim::CSimulator>(options);
+    std::string error;
+    ASSERT_TRUE(m_sim->StartThread(error)) << error;
+    m_env = std::make_unique<test::CScopedEnv>("VANTORQ_PORT_DIR", m_sim->PortDir());
+    m_dlg = std::make_unique<CConsoleDlg>();
+  }
+  void TearDown() override {
+    m_dlg.reset();
+    m_sim.reset();
+  }
+  bool SearchEnded() { return test::WaitUntil([&] { return m_dlg->m_bSearching == 0; }, 8000ms); }
+  CConsoleDlg& D() { return *m_dlg; }
+
+  test::CDialogRecorder m_dialogs;
+  std::unique_ptr<sim::CSimulator> m_sim;
+  std::unique_ptr<test::CScopedEnv> m_env;
+  std::unique_ptr<CConsoleDlg> m_dlg;
+};
+
+TEST_F(WithSimulator, SearchProbesEachSilentPortInTurnAndStopsAtTheDevice) {
+  Start({.com = 5, .silent = {1, 2, 3, 4}});
+  const auto start = Clock::now();
+  D().SearchButton()->click();
+  EXPECT_EQ(D().m_nPort, 1);
+  EXPECT_EQ(D().m_bSearching, 1);
+  EXPECT_EQ(D().m_bPortOpen, 0);
+  EXPECT_EQ(D().StatusLine()->text(), "Please wait.....");
+  EXPECT_EQ(D().TimerPeriod(ID_TIMER_SEARCH), 500);
+  ASSERT_TRUE(test::WaitUntil([&] { return !m_sim->Received(1).empty(); }));
+  EXPECT_TRUE(m_sim->Received(2).empty()) << "COM2 waits for COM1's window";
+  ASSERT_TRUE(test::WaitUntil([&] { return D().m_nPort == 2; }));
+  EXPECT_EQ(D().TimerPeriod(ID_TIMER_SEARCH), 400);
+  ASSERT_TRUE(SearchEnded());
+  const auto took = Clock::now() - start;
+  EXPECT_GE(took, 500ms + 3 * 400ms) << "one 500 ms window, then 400 ms for COM2..COM4";
+
+  for (unsigned com = 1; com <= 4; ++com) EXPECT_EQ(m_sim->Received(com), Bytes(protocol::ProbeCommand())) << com;
+  EXPECT_EQ(D().m_nPort, 5);
+  EXPECT_EQ(D().m_bPortOpen, 1);
+  EXPECT_TRUE(D().LampLit());
+  EXPECT_EQ(D().PortButton()->text(), "Close Port");
+  EXPECT_EQ(D().PortList()->currentIndex(), 4);
+  EXPECT_EQ(D().StatusLine()->text(), " ");
+  EXPECT_FALSE(D().TimerRunning(ID_TIMER_SEARCH));
+  EXPECT_TRUE(m_dialogs->messages.isEmpty());
+  // The other status lines of the answer reach the pages as well.
+  ASSERT_TRUE(test::WaitUntil([&] { return D().EdidPage()->m_nPreset == 7; }));
+  EXPECT_EQ(res::CheckedIndex(*D().EdidPage()->PresetGroup()), 7);
+}
+
+TEST_F(WithSimulator, PortsThatNeverAnswerEndTheSearchWithTheMessage) {
+  // The device is on COM9 but COM1..COM3 are tried first; take COM9 away so
+  // that only silent ports remain.
+  Start({.com = 9, .silent = {1, 2, 3}});
+  ::unlink((m_sim->PortDir() + "/COM9").c_str());
+  D().m_nPort = 7;
+  D().SearchButton()->click();
+  ASSERT_TRUE(SearchEnded());
+  EXPECT_EQ(m_dialogs->messages, QStringList{"Can not find available device for this console!"});
+  EXPECT_EQ(D().m_nPort, 7) << "back to the port chosen before";
+  EXPECT_EQ(D().m_bPortOpen, 0);
+  EXPECT_EQ(D().StatusLine()->text(), " ");
+  EXPECT_EQ(D().PortList()->currentIndex(), 0) << "the list is not changed by a failed search";
+  EXPECT_FALSE(D().TimerRunning(ID_TIMER_SEARCH));
+}
+
+TEST_F(WithSimulator, NoOpenablePortAtAllIsSaidAtOnce) {
+  Start({.com = 5});
+  ::unlink((m_sim->PortDir() + "/COM5").c_str());
+  D().m_nPort = 7;
+  D().SearchButton()->click();
+  EXPECT_EQ(D().m_bSearching, 0);
+  EXPECT_EQ(m_dialogs->messages, QStringList{"Can not find available device for this console!"});
+  EXPECT_EQ(D().m_nPort, 1);
+  EXPECT_EQ(D().StatusLine()->text(), " ");
+}
+
+TEST_F(WithSimulator, AHangUpDuringASearchStopsItAndTheButtonReopensThePort) {
+  Start({.com = 1, .hangUpAfter = 4});
+  D().SearchButton()->click();
+  ASSERT_TRUE(test::WaitUntil([&] { return D().PortButton()->text() == "Open port"; }));
+  EXPECT_EQ(D().m_bPortOpen, 0);
+  EXPECT_FALSE(D().LampLit());
+  ASSERT_TRUE(SearchEnded()) << "the next search step ends the search";
+  EXPECT_TRUE(m_dialogs->messages.isEmpty()) << "without a message";
+  EXPECT_EQ(D().StatusLine()->text(), "Please wait.....") << "the status line is left as it was";
+  // The device comes back (replugged); the button opens the port again.
+  ASSERT_TRUE(test::WaitUntil([&] {
+    return ::access((m_sim->PortDir() + "/COM1").c_str(), F_OK) == 0;
+  }));
+  D().PortButton()->click();
+  EXPECT_EQ(D().m_bPortOpen, 1);
+  EXPECT_EQ(D().PortButton()->text(), "Close Port");
+  EXPECT_EQ(D().m_serial.m_bError, 0);
+}
+
+TEST_F(WithSimulator, ThePortButtonTwiceReturnsToClosed) {
+  Start({.com = 1});
+  D().PortButton()->click();
+  EXPECT_TRUE(D().LampLit());
+  D().PortButton()->click();
+  EXPECT_FALSE(D().LampLit());
+  EXPECT_EQ(D().PortButton()->text(), "Turn on Port");
+  EXPECT_EQ(D().m_bPortOpen, 0);
+}
+
+TEST_F(WithSimulator, ChoosingAPortOpensItWhenClosedAndShowsClosedWhenOpen) {
+  Start({.com = 5, .silent = {6}});
+  const auto before = Clock::now();
+  D().PortList()->setCurrentIndex(4);
+  emit D().PortList()->activated(4);
+  EXPECT_GE(Clock::now() - before, 200ms) << "the window pauses after opening";
+  EXPECT_EQ(D().m_nPort, 5);
+  EXPECT_EQ(D().m_bPortOpen, 1);
+  EXPECT_TRUE(D().LampLit());
+  EXPECT_EQ(D().PortButton()->text(), "Close Port");
+
+  D().PortList()->setCurrentIndex(5);
+  emit D().PortList()->activated(5);
+  EXPECT_EQ(D().m_nPort, 6);
+  EXPECT_EQ(D().m_bPortOpen, 0);
+  EXPECT_FALSE(D().LampLit());
+  EXPECT_EQ(D().PortButton()->text(), "Turn on Port");
+  EXPECT_TRUE(D().m_serial.HasPort()) << "opened, but shown closed and not monitored";
+  EXPECT_FALSE(D().m_serial.MonitorRunning());
+
+  D().PortList()->setCurrentIndex(20);
+  emit D().PortList()->activated(20);
+  EXPECT_EQ(m_dialogs->messages, QStringList{"Can not find this port or used by other application"});
+  EXPECT_FALSE(D().LampLit());
+}
+
+TEST_F(WithSimulator, EveryCatalogueCommandArrivesByteForByte) {
+  Start({.com = 3});
+  D().m_nPort = 3;
+  D().PortButton()->click();
+  ASSERT_EQ(D().m_bPortOpen, 1);
+  ASSERT_TRUE(test::WaitUntil([&] { return D().m_serial.MonitorRunning(); }));
+  std::array<std::uint8_t, 256> edid{};
+  edid.fill(0xA5);
+  const std::vector<std::vector<std::uint8_t>> commands{
+      Bytes(protocol::ProbeCommand()),         Bytes(protocol::EnhancementCommand(3)),
+      Bytes(protocol::ScalerCommand(1)),       Bytes(protocol::PresetCommand(12)),
+      Bytes(protocol::InputEdidReadCommand(9)), Bytes(protocol::OutputEdidReadCommand()),
+      Bytes(protocol::UserEdidWriteCommand(edid)),
+  };
+  std::vector<std::uint8_t> expected;
+  for (const auto& c : commands) {
+    ASSERT_TRUE(D().m_serial.QueueWrite(c));
+    expected.insert(expected.end(), c.begin(), c.end());
+    ASSERT_TRUE(test::WaitUntil([&] { return m_sim->Received(3).size() == expected.size(); }));
+  }
+  EXPECT_EQ(m_sim->Received(3), expected);
+}
+
+TEST_F(WithSimulator, PageClicksSendTheirCommandsAndTheDeviceAnswerComesBack) {
+  Start({.com = 1});
+  D().PortButton()->click();
+  ASSERT_TRUE(test::WaitUntil([&] { return D().m_serial.MonitorRunning(); }));
+  auto* settings = D().SettingsPage();
+  // One request at a time: each goes out before the next click.
+  settings->EnhancementGroup()->button(2)->click();
+  ASSERT_TRUE(test::WaitUntil([&] { return m_sim->Commands().size() == 1; }));
+  settings->ScalerGroup()->button(3)->click();
+  ASSERT_TRUE(test::WaitUntil([&] { return m_sim->Commands().size() == 2; }));
+  D().EdidPage()->PresetGroup()->button(13)->click();
+  ASSERT_TRUE(test::WaitUntil([&] { return m_sim->Commands().size() == 3; }));
+  EXPECT_EQ(m_sim->Commands(),
+            (std::vector<std::string>{"SET OUT1 IMAGE ENH 2", "SET OUT1 VIDEO4", "SET IN1 EDID 13"}));
+  m_sim->WithDevice([](sim::CDevice& d) {
+    EXPECT_EQ(d.Enhancement(), 2);
+    EXPECT_EQ(d.Scaler(), 4);
+    EXPECT_EQ(d.Preset(), 13);
+  });
+  D().PortButton()->click();
+  settings->EnhancementGroup()->button(0)->click();  // port closed: nothing goes out
+  test::Pump(100ms);
+  EXPECT_EQ(m_sim->Commands().size(), 3u);
+}
+
+class StatusLines : public ::testing::Test {
+ protected:
+  void Feed(std::string_view bytes, unsigned port = 5) {
+    for (char c : bytes) d.OnSerialByte(static_cast<std::uint8_t>(c), port);
+  }
+  test::CDialogRecorder dialogs;
+  CConsoleDlg d;
+};
+
+TEST_F(StatusLines, ReachThePagesAndNeverSendAnything) {
+  Feed("IN1 EDID 13\r\n");
+  EXPECT_EQ(d.EdidPage()->m_nPreset, 13);
+  Feed("OUT1 VIDEO 3\r\n");
+  EXPECT_EQ(d.SettingsPage()->m_nScalerMode, 2);
+  Feed("OUT1 IMAGE ENH 1\r\n");
+  EXPECT_EQ(d.SettingsPage()->m_nEnhancement, 1);
+  Feed("EDID 04\r\n");  // the tag at the start: no EDID status
+  EXPECT_EQ(d.EdidPage()->m_nPreset, 13);
+  Feed("xEDID 7\n");  // one digit and LF: 7 x 10 + (LF - '0') = 32
+  EXPECT_EQ(d.EdidPage()->m_nPreset, 32);
+  EXPECT_EQ(res::CheckedIndex(*d.EdidPage()->PresetGroup()), -1);
+  Feed("IN1 EDID 02 OUT1 VIDEO 4\r\n");
+  EXPECT_EQ(d.EdidPage()->m_nPreset, 2);
+  EXPECT_EQ(d.SettingsPage()->m_nScalerMode, 2) << "only the EDID tag of the line counts";
+  EXPECT_EQ(d.m_bSearching, 0);
+  EXPECT_EQ(d.m_bPortOpen, 0) << "no search was pending: only the page changed";
+  EXPECT_FALSE(d.LampLit());
+}
+
+TEST_F(StatusLines, APartialLineIsCompletedByTheNextPortsBytes) {
+  Feed("IN1 ED", 3);
+  EXPECT_EQ(d.m_strLine, "IN1 ED");
+  Feed("ID 12\r\n", 4);
+  EXPECT_EQ(d.EdidPage()->m_nPreset, 12);
+  EXPECT_EQ(d.m_strLine, "");
+}
+
+TEST_F(StatusLines, WhileAReadBackIsAwaitedTheyDoNotReachThePages) {
+  d.m_bReadBack = 1;
+  Feed("IN1 EDID 13\r\n");
+  EXPECT_EQ(d.EdidPage()->m_nPreset, -1);
+}
+
+}  // namespace
+}  // namespace vantorq
