@@ -12,10 +12,13 @@
 #include "ComPorts.h"
 #include "Commands.h"
 #include "DialogBuilder.h"
+#include "EdidFiles.h"
 #include "EdidPage.h"
+#include "EdidSummary.h"
 #include "OperatorDialogs.h"
 #include "Resources.h"
 #include "SettingsPage.h"
+#include "ReadBack.h"
 #include "StatusLine.h"
 
 namespace vantorq {
@@ -39,6 +42,8 @@ constexpr unsigned long kSelectPauseMs = 200;
 
 CConsoleDlg::CConsoleDlg(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("consoleDlg"));
+  // Before the first reply the buffer reads as an empty (erased) EDID.
+  m_readBackBuffer.fill(0xFF);
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                  Qt::MSWindowsFixedSizeDialogHint);
@@ -190,12 +195,38 @@ void CConsoleDlg::CompleteSearch() {
   UpdateData(false);
 }
 
+void CConsoleDlg::AwaitReadBack(std::string pattern) {
+  m_strFilePattern = std::move(pattern);
+  m_bReadBack = 1;
+}
+
 void CConsoleDlg::OnReadBackByte(std::uint8_t byte) {
   m_strLine.push_back(static_cast<char>(byte));
-  if (byte == '\n') {
+  if (byte != '\n') return;
+  if (!protocol::IsEdidReply(m_strLine)) {
+    // Status lines and noise while a reply is awaited are dropped.
     m_strLine.clear();
-    m_bReadBack = 0;
+    return;
   }
+  protocol::ParseEdidReply(m_strLine, m_readBackBuffer);
+
+  const std::string name = NextEdidFileName(m_strFilePattern);
+  switch (SaveEdidFile(name, m_readBackBuffer)) {
+    case SaveResult::CreateFailed:
+    case SaveResult::WriteFailed:
+      ShowMessage(this, QStringLiteral("Faild to create file"));
+      break;
+    case SaveResult::Vanished:
+      ShowMessage(this, QStringLiteral("failed"));
+      break;
+    case SaveResult::Saved:
+      ShowMessage(this, QStringLiteral("Save to file: ") + QString::fromStdString(name));
+      m_edidPage->m_strBasicInfo = QString::fromStdString(DecodeAndSummarise(m_report, m_readBackBuffer));
+      m_edidPage->UpdateData(false);
+      break;
+  }
+  m_strLine.clear();
+  m_bReadBack = 0;
 }
 
 void CConsoleDlg::OnSelchangeTab() {
@@ -376,10 +407,11 @@ void CConsoleDlg::timerEvent(QTimerEvent* event) {
 }
 
 void CConsoleDlg::ReadAddressFile() {
-  for (auto& desc : m_szAddrDesc) {
-    desc.fill(' ');
-    desc[kAddrDescChars] = '\0';
-  }
+  AddressTable table;
+  vantorq::ReadAddressFile(std::string(kAddressFileName), table,
+                           [this](std::string_view text) { ShowMessage(this, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))); });
+  m_wAddress = table.address;
+  m_szAddrDesc = table.description;
 }
 
 }  // namespace vantorq

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "AddressFile.h"
+#include "EdidReport.h"
 #include "PageHost.h"
 #include "SerialChannel.h"
 
@@ -30,8 +32,6 @@ inline constexpr int ID_TIMER_SEARCH = 4;
 inline constexpr int ID_TIMER_COMM_ERROR = 5;
 inline constexpr unsigned ID_SYSMENU_ABOUT = 16;
 
-inline constexpr int kAddressCount = 32;
-inline constexpr int kAddrDescChars = 10;
 inline constexpr std::uint32_t kWriteBufferSize = 1024;
 
 // The device search's memory of the port chosen before it began.
@@ -67,6 +67,7 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost 
   // CPageHost
   bool PortOpen() const override { return m_bPortOpen != 0; }
   CSerialChannel& Serial() override { return m_serial; }
+  void AwaitReadBack(std::string pattern) override;
 
   // CSerialOwner
   void OnSerialNotify(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
@@ -86,6 +87,7 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost 
   // plain members, in the order the window declares them.
   QString m_strStatus;
   CSerialChannel m_serial;
+  EdidReport m_report;
   int m_bSearching = 0;
   std::uint8_t m_bPortOpen = 0;
   int m_bReadBack = 0;

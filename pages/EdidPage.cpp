@@ -5,8 +5,12 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <QDir>
+
 #include "Commands.h"
 #include "DialogBuilder.h"
+#include "EdidFiles.h"
+#include "OperatorDialogs.h"
 #include "PageHost.h"
 #include "Resources.h"
 #include "SerialChannel.h"
@@ -25,6 +29,8 @@ CEdidPage::CEdidPage(QWidget* tabControl) : QWidget(tabControl) {
              controls.As<QLabel>(res::ids::kLampBit1), controls.As<QLabel>(res::ids::kLampBit0)};
 
   connect(m_presetGroup, &QButtonGroup::idClicked, this, [this](int i) { OnPresetClicked(i); });
+  connect(m_readButton, &QPushButton::clicked, this, [this] { OnReadEdid(); });
+  connect(m_loadButton, &QPushButton::clicked, this, [this] { OnLoadEdid(); });
 
   UpdateData(false);
   m_hLampOn = res::IconPixmap(res::ids::kIconLampOn);
@@ -64,6 +70,52 @@ void CEdidPage::SendEdidPreset(int preset) {
   CPageHost* host = CPageHost::Of(this);
   const auto command = protocol::PresetCommand(preset);
   if (host != nullptr && host->PortOpen()) host->Serial().QueueWrite(command);
+}
+
+void CEdidPage::OnReadEdid() {
+  UpdateData(true);
+  if (m_nPortChoice == -1) {
+    ShowMessage(this, QStringLiteral("Please select the target port first"));
+    return;
+  }
+  CPageHost* host = CPageHost::Of(this);
+  const bool output = m_nPortChoice == 1 || m_nPreset == 0;
+  if (!output && m_nPreset < 0) {
+    // An input read names a preset; with none selected there is no
+    // command to send and nothing to wait for.
+    ShowMessage(this, QStringLiteral("Please select the EDID preset first"));
+    return;
+  }
+  if (output) {
+    if (host != nullptr && host->PortOpen()) host->Serial().QueueWrite(protocol::OutputEdidReadCommand());
+  } else {
+    if (host != nullptr && host->PortOpen()) host->Serial().QueueWrite(protocol::InputEdidReadCommand(m_nPreset));
+  }
+  // Awaited even when nothing was sent: the port may be closed.
+  if (host != nullptr) host->AwaitReadBack(EdidFilePattern(output ? "Matrix_EDID_out" : "Matrix_EDID_inp"));
+}
+
+void CEdidPage::OnLoadEdid() {
+  const QString path = OperatorDialogs().OpenFileName(
+      this, QStringLiteral("bin file(*.bin)|*.bin|all file(*.*)|*.*||"), QDir::currentPath());
+  if (path.isEmpty()) return;
+  UpdateData(false);
+  std::array<std::uint8_t, 256> edid{};
+  switch (LoadEdidFile(path.toStdString(), edid)) {
+    case LoadResult::ReadFailed:
+      ShowMessage(this, QStringLiteral("File read failed"));
+      return;
+    case LoadResult::NotBin:
+      ShowMessage(this, QStringLiteral("It is not bin file"));
+      return;
+    case LoadResult::Loaded:
+      break;
+  }
+  CPageHost* host = CPageHost::Of(this);
+  if (host != nullptr && host->PortOpen()) host->Serial().QueueWrite(protocol::UserEdidWriteCommand(edid));
+  ShowMessage(this, QStringLiteral("Note: EDID data is just saved to user define buffer. If want to use "
+                                   "this EDID, need to set the EDID to User_EDID."));
+  UpdateData(false);
 }
 
 void CEdidPage::OnPresetClicked(int index) {

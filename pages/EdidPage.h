@@ -23,6 +23,11 @@ class CEdidPage final : public QWidget {
   void SetEdidStatus(int preset);
   void SendEdidPreset(int preset);
 
+  // "Read EDID data and save to file" and "Load EDID file and write to
+  // input port user EDID".
+  void OnReadEdid();
+  void OnLoadEdid();
+
   // Takes every control into the state (true) or shows the state (false).
   void UpdateData(bool saveAndValidate);
 

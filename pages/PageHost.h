@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+#include <string>
+
 namespace vantorq {
 
 class CSerialChannel;
@@ -14,6 +16,9 @@ class CPageHost {
   // The console shows the port as open: the only time pages send.
   virtual bool PortOpen() const = 0;
   virtual CSerialChannel& Serial() = 0;
+  // A read reply is awaited: received lines go to the read-back receiver,
+  // and the file it saves is named by `pattern` (see EdidFilePattern).
+  virtual void AwaitReadBack(std::string pattern) = 0;
 
   static CPageHost* Of(QWidget* page) {
     QWidget* tab = page != nullptr ? page->parentWidget() : nullptr;

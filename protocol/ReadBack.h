@@ -1,0 +1,24 @@
+#pragma once
+// The device's answer to an EDID read: one line holding "EDID " and
+// "DATA ", then the 256 bytes as lower-case hexadecimal pairs.
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace vantorq::protocol {
+
+// Only the first this many characters of a reply are searched for digits.
+inline constexpr std::size_t kReplyScanLimit = 2000;
+
+// Whether a received line is a read reply at all.
+bool IsEdidReply(std::string_view line);
+
+// Parses the bytes after the first "DATA " into `edid`, in order. Scanning
+// skips anything that is not 0-9 or a-f to find a high digit; the
+// character right after it is the low digit, unchecked (a non-decimal
+// character counts as its code minus 87). Where the digits run out, the
+// remaining bytes keep what they held. Returns how many bytes were parsed.
+std::size_t ParseEdidReply(std::string_view line, std::span<std::uint8_t, 256> edid);
+
+}  // namespace vantorq::protocol

@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "AddressFile.h"
+
+namespace vantorq {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class AddressFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = fs::temp_directory_path() / ("vantorq-addr-" + std::to_string(::getpid()) + "-" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(m_dir);
+    m_path = (m_dir / "KVAddrMg.ini").string();
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::permissions(m_dir, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(m_dir, ec);
+  }
+  AddressTable Read() {
+    AddressTable table;
+    messages.clear();
+    ReadAddressFile(m_path, table, [&](std::string_view m) { messages.emplace_back(m); });
+    return table;
+  }
+  void Write(const std::string& text) { std::ofstream(m_path, std::ios::binary) << text; }
+
+  fs::path m_dir;
+  std::string m_path;
+  std::vector<std::string> messages;
+};
+
+TEST_F(AddressFileTest, AMissingFileIsCreatedWithThe290DefaultCharacters) {
+  const AddressTable t = Read();
+  EXPECT_TRUE(messages.empty());
+  const std::string text = Slurp(m_path);
+  ASSERT_EQ(text.size(), 290u);
+  std::string expected;
+  for (int i = 0; i < 32; ++i) expected += "0000 ";
+  expected += "\r\n";
+  for (int i = 0; i < 32; ++i) expected += "* \r\n";
+  EXPECT_EQ(text, expected);
+  for (int i = 0; i < 32; ++i) {
+    EXPECT_EQ(t.address[i], 0);
+    EXPECT_EQ(t.Description(i), " ") << i;
+  }
+  // A second start reads the same file again and leaves it as it is.
+  Read();
+  EXPECT_EQ(Slurp(m_path), expected);
+}
+
+TEST_F(AddressFileTest, NumbersAndDescriptionsAreReadByTheirRules) {
+  const struct {
+    const char* name;
+    std::string text;
+    int unit;
+    std::uint16_t address;
+    const char* description;
+  } cases[] = {
+      {"hex", "12ab\r\n*First\r\n", 0, 0x12AB, "First"},
+      {"upper and prefix", "0 0x1F 0X2e ABCD\r\n", 3, 0xABCD, "          "},
+      {"prefix", "0 0x1F\r\n", 1, 0x1F, "          "},
+      {"wider than 16 bits", "123456\r\n", 0, 0x3456, "          "},
+      {"fourteen characters", "1\r\n*ABCDEFGHIJKLMN\r\n*second\r\n", 0, 1, "ABCDEFGHIJ"},
+      {"the rest is passed over", "1\r\n*ABCDEFGHIJKLMN\r\n*second\r\n", 1, 0, "second"},
+      {"asterisk then line end", "1\r\n*\r\n*x\r\n", 0, 1, ""},
+      {"LF alone ends it too", "1\n*ab\n*cd\n", 1, 0, "cd"},
+      {"text before the asterisk", "1\r\nunit one *Lobby\r\n", 0, 1, "Lobby"},
+      {"a bad number stops the numbers", "5 zz 7\r\n*a\r\n", 1, 0, "          "},
+      {"no asterisk in 50 characters", "1\r\n" + std::string(60, '-') + "*x\r\n", 0, 1, "----------"},
+  };
+  for (const auto& c : cases) {
+    Write(c.text);
+    const AddressTable t = Read();
+    EXPECT_TRUE(messages.empty()) << c.name;
+    EXPECT_EQ(t.address[static_cast<std::size_t>(c.unit)], c.address) << c.name;
+    EXPECT_EQ(t.Description(c.unit), c.description) << c.name;
+  }
+}
+
+TEST_F(AddressFileTest, AFileCutShortLeavesTheRestAtTheirInitialValues) {
+  Write("1 2 3\r\n*a\r\n*b");
+  const AddressTable t = Read();
+  EXPECT_EQ(t.address[2], 3);
+  EXPECT_EQ(t.address[3], 0);
+  EXPECT_EQ(t.Description(0), "a");
+  EXPECT_EQ(t.Description(1), "b");
+  for (int i = 2; i < 32; ++i) EXPECT_EQ(t.Description(i), "          ") << i;
+  Write("");
+  const AddressTable empty = Read();
+  EXPECT_EQ(empty.Description(0), "          ");
+}
+
+TEST_F(AddressFileTest, AReadOnlyFileIsUnreadable) {
+  Write("12ab\r\n*x\r\n");
+  ASSERT_EQ(::chmod(m_path.c_str(), 0444), 0);
+  const AddressTable t = Read();
+  EXPECT_EQ(messages, std::vector<std::string>{"File read failed"});
+  EXPECT_EQ(t.address[0], 0);
+  EXPECT_EQ(t.Description(0), "          ");
+}
+
+TEST_F(AddressFileTest, AFileThatCannotBeCreatedIsSaidThreeTimes) {
+  m_path = (m_dir / "no-such-folder" / "KVAddrMg.ini").string();
+  const AddressTable t = Read();
+  EXPECT_EQ(messages, (std::vector<std::string>{"There is no KVAddrMg.ini and faild to create new empty ini file !",
+                                                "failed", "File read failed"}));
+  EXPECT_EQ(t.Description(31), "          ");
+}
+
+TEST(AddressFileParse, RandomFilesNeverOverrunTheTable) {
+  std::mt19937 random(3303);
+  const std::string alphabet = "0123456789abcdefABCDEFxX* \r\n\t-+zq";
+  for (int round = 0; round < 5000; ++round) {
+    std::string text(random() % 600, ' ');
+    for (auto& c : text) c = round % 3 == 0 ? static_cast<char>(random()) : alphabet[random() % alphabet.size()];
+    AddressTable t;
+    ParseAddressFile(text, t);
+    for (int i = 0; i < 32; ++i) {
+      ASSERT_LE(t.Description(i).size(), 10u);
+      ASSERT_EQ(t.description[static_cast<std::size_t>(i)][10], '\0');
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vantorq

@@ -1,0 +1,400 @@
+// The "EDID Management" page: presets and lamps, the read-back into numbered
+// files and the user-EDID write, against the simulated device.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QButtonGroup>
+#include <QDir>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <filesystem>
+#include <fstream>
+
+#include "Commands.h"
+#include "ConsoleDlg.h"
+#include "DialogBuilder.h"
+#include "EdidPage.h"
+#include "EdidSummary.h"
+#include "Simulator.h"
+#include "Support.h"
+
+namespace vantorq {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+std::vector<std::uint8_t> ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteFile(const fs::path& p, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                           static_cast<std::streamsize>(bytes.size()));
+}
+
+// A working folder of its own for each test: the console saves there.
+class WorkFolder {
+ public:
+  WorkFolder() : m_old(fs::current_path()) {
+    m_dir = fs::temp_directory_path() / ("vantorq-work-" + std::to_string(::getpid()) + "-" + std::to_string(s_count++));
+    fs::create_directories(m_dir);
+    fs::current_path(m_dir);
+  }
+  ~WorkFolder() {
+    fs::current_path(m_old);
+    std::error_code ec;
+    fs::remove_all(m_dir, ec);
+  }
+  const fs::path& Path() const { return m_dir; }
+
+ private:
+  static inline int s_count = 0;
+  fs::path m_old;
+  fs::path m_dir;
+};
+
+class EdidPageTest : public ::testing::Test {
+ protected:
+  void StartDevice() {
+    sim::SimOptions options;
+    options.fast = true;
+    options.com = 1;
+    m_sim = std::make_unique<sim::CSimulator>(options);
+    std::string error;
+    ASSERT_TRUE(m_sim->StartThread(error)) << error;
+    m_env = std::make_unique<test::CScopedEnv>("VANTORQ_PORT_DIR", m_sim->PortDir());
+  }
+  void OpenPort() {
+    D().PortButton()->click();
+    ASSERT_EQ(D().m_bPortOpen, 1);
+    ASSERT_TRUE(test::WaitUntil([&] { return D().m_serial.MonitorRunning(); }));
+  }
+  void TearDown() override {
+    m_dlg.reset();
+    m_sim.reset();
+  }
+  CConsoleDlg& D() {
+    if (!m_dlg) m_dlg = std::make_unique<CConsoleDlg>();
+    return *m_dlg;
+  }
+  CEdidPage& Page() { return *D().EdidPage(); }
+  void ChoosePort(int index) { Page().PortGroup()->button(index)->click(); }
+  void ClickPreset(int index) { Page().PresetGroup()->button(index)->click(); }
+  std::vector<bool> Lamps() {
+    std::vector<bool> lit;
+    for (QLabel* lamp : Page().Lamps()) lit.push_back(res::LampLit(lamp));
+    return lit;
+  }
+  void Feed(std::string_view bytes) {
+    for (char c : bytes) D().OnSerialByte(static_cast<std::uint8_t>(c), 1);
+  }
+  bool SawMessage(const QString& text) {
+    return test::WaitUntil([&] { return m_dialogs->messages.contains(text); }, 5000ms);
+  }
+
+  WorkFolder m_work;
+  test::CDialogRecorder m_dialogs;
+  std::unique_ptr<sim::CSimulator> m_sim;
+  std::unique_ptr<test::CScopedEnv> m_env;
+  std::unique_ptr<CConsoleDlg> m_dlg;
+};
+
+TEST_F(EdidPageTest, StartsWithNothingSelectedAndAllLampsDark) {
+  EXPECT_EQ(res::CheckedIndex(*Page().PresetGroup()), -1);
+  EXPECT_EQ(res::CheckedIndex(*Page().PortGroup()), -1);
+  EXPECT_EQ(Lamps(), std::vector<bool>(4, false));
+  EXPECT_TRUE(Page().InfoBox()->toPlainText().isEmpty());
+  EXPECT_FALSE(Page().InfoBox()->isEnabled());
+  const QStringList names{"EDID bypass", "1080P_2CH", "1080P_3D_2CH", "4K30Hz_3D_2CH", "4K30Hz_3D_6CH",
+                          "4K60Hz_3D_2CH", "4K60Hz_3D_6CH", "4K60Hz_3D_8CH", "1080P_2CH_HDR",
+                          "1080P_3D_2CH_HDR", "4K30Hz_3D_2CH_HDR", "4K30Hz_3D_6CH_HDR", "4K60Hz_3D_2CH_HDR",
+                          "4K60Hz_3D_6CH_HDR", "4K60Hz_3D_8CH_HDR", "User_EDID"};
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(Page().PresetGroup()->button(i)->text(), names[i]);
+  EXPECT_EQ(Page().PortGroup()->button(0)->text(), "Input port");
+  EXPECT_EQ(Page().PortGroup()->button(1)->text(), "Output port");
+}
+
+TEST_F(EdidPageTest, PresetClicksLightTheLampsAndSendTheirCommand) {
+  StartDevice();
+  OpenPort();
+  const struct {
+    int preset;
+    std::vector<bool> lamps;
+  } cases[] = {
+      {0, {false, false, false, false}}, {15, {true, true, true, true}}, {7, {false, true, true, true}},
+      {13, {true, true, false, true}},   {8, {true, false, false, false}}, {7, {false, true, true, true}},
+  };
+  std::size_t sent = 0;
+  for (const auto& c : cases) {
+    ClickPreset(c.preset);
+    EXPECT_EQ(Lamps(), c.lamps) << c.preset << " lights at once";
+    ASSERT_TRUE(test::WaitUntil([&] { return m_sim->Commands().size() == sent + 1; }));
+    char expected[32];
+    std::snprintf(expected, sizeof expected, "SET IN1 EDID %02d", c.preset);
+    EXPECT_EQ(m_sim->Commands().back(), expected);
+    ++sent;
+  }
+  D().PortButton()->click();  // closed: lamps and selection change, nothing goes out
+  ClickPreset(2);
+  EXPECT_EQ(Lamps(), (std::vector<bool>{false, false, true, false}));
+  test::Pump(100ms);
+  EXPECT_EQ(m_sim->Commands().size(), sent);
+}
+
+TEST_F(EdidPageTest, StatusLinesSelectThePresetAndPutBackTheTakenPortChoice) {
+  const struct {
+    const char* line;
+    int selected;
+    std::vector<bool> lamps;
+  } cases[] = {
+      {"IN1 EDID 00\r\n", 0, {false, false, false, false}},
+      {"IN1 EDID 13\r\n", 13, {true, true, false, true}},
+      {"IN1 EDID 16\r\n", -1, {false, false, false, false}},
+      {"IN1 EDID 31\r\n", -1, {true, true, true, true}},
+  };
+  for (const auto& c : cases) {
+    Feed(c.line);
+    EXPECT_EQ(res::CheckedIndex(*Page().PresetGroup()), c.selected) << c.line;
+    EXPECT_EQ(Lamps(), c.lamps) << c.line;
+  }
+  Page().UpdateData(true);
+  EXPECT_EQ(Page().m_nPreset, -1) << "a number outside 0..15 is taken back as none";
+
+  ClickPreset(3);      // takes the controls: port choice -1
+  ChoosePort(1);       // clicking a port button alone changes no state
+  Feed("IN1 EDID 05\r\n");
+  EXPECT_EQ(res::CheckedIndex(*Page().PortGroup()), -1);
+  ChoosePort(0);
+  ClickPreset(4);      // taken: input port
+  ChoosePort(1);
+  Feed("IN1 EDID 04\r\n");
+  EXPECT_EQ(res::CheckedIndex(*Page().PortGroup()), 0);
+}
+
+TEST_F(EdidPageTest, ReadingTheOutputPortSavesFile00AndShowsTheSummary) {
+  StartDevice();
+  OpenPort();
+  ChoosePort(1);
+  Page().ReadButton()->click();
+  ASSERT_TRUE(SawMessage("Save to file: Matrix_EDID_out1_00.bin")) << m_dialogs->messages.join("|").toStdString();
+  EXPECT_EQ(m_sim->Commands().back(), "GET OUT1 EDID  DATA");
+  const auto read = protocol::OutputEdidReadCommand();
+  EXPECT_EQ(m_sim->Received(1), std::vector<std::uint8_t>(read.begin(), read.end()));
+  sim::Edid tv{};
+  m_sim->WithDevice([&](sim::CDevice& d) { tv = d.OutputEdid(); });
+  EXPECT_EQ(ReadFile("Matrix_EDID_out1_00.bin"), std::vector<std::uint8_t>(tv.begin(), tv.end()));
+  EXPECT_EQ(D().m_bReadBack, 0);
+  EdidReport report;
+  QString expected = QString::fromStdString(DecodeAndSummarise(report, tv));
+  EXPECT_TRUE(expected.startsWith("Manufacture's Name:QTV\r\nMaximum Pixel Clock:600MHz\r\n3D video:support\r\n"
+                                  "Preferred Timing:3840x2160@60Hz\r\n"))
+      << expected.toStdString();
+  EXPECT_EQ(Page().m_strBasicInfo, expected);
+  EXPECT_EQ(Page().InfoBox()->toPlainText(), expected.replace("\r\n", "\n"));
+
+  // Bypass on the input port reads the output too, as file 01.
+  ClickPreset(0);
+  ChoosePort(0);
+  Page().ReadButton()->click();
+  ASSERT_TRUE(SawMessage("Save to file: Matrix_EDID_out1_01.bin"));
+}
+
+TEST_F(EdidPageTest, ReadingInputPreset7SendsItsCommandAndSavesAnInpFile) {
+  StartDevice();
+  OpenPort();
+  ClickPreset(7);
+  ChoosePort(0);
+  Page().ReadButton()->click();
+  ASSERT_TRUE(SawMessage("Save to file: Matrix_EDID_inp1_00.bin"));
+  EXPECT_EQ(m_sim->Commands().back(), "GET IN1 EDID 07 DATA");
+  sim::Edid edid{};
+  m_sim->WithDevice([&](sim::CDevice& d) { edid = d.EdidOf(7); });
+  EXPECT_EQ(ReadFile("Matrix_EDID_inp1_00.bin"), std::vector<std::uint8_t>(edid.begin(), edid.end()));
+  EXPECT_TRUE(Page().m_strBasicInfo.contains("Audio Channel(s):8\r\n"));
+}
+
+TEST_F(EdidPageTest, NoPortChosenOrNoPresetIsSaidAndNothingIsAwaited) {
+  Page().ReadButton()->click();
+  EXPECT_EQ(m_dialogs->messages, QStringList{"Please select the target port first"});
+  EXPECT_EQ(D().m_bReadBack, 0);
+  ChoosePort(0);  // input, but no preset selected
+  Page().ReadButton()->click();
+  EXPECT_EQ(m_dialogs->messages.last(), "Please select the EDID preset first");
+  EXPECT_EQ(D().m_bReadBack, 0);
+  ChoosePort(1);  // port closed: nothing sent, but the reply is awaited
+  Page().ReadButton()->click();
+  EXPECT_EQ(D().m_bReadBack, 1);
+  EXPECT_EQ(D().m_strFilePattern, "Matrix_EDID_out1_%02d.bin");
+}
+
+std::string Reply(std::string_view pairs) { return "OUT1 EDID DATA " + std::string(pairs) + "\r\n"; }
+
+std::string FullReply(std::uint8_t base) {
+  std::string pairs;
+  char buf[4];
+  for (int i = 0; i < 256; ++i) {
+    std::snprintf(buf, sizeof buf, "%02x ", static_cast<std::uint8_t>(base + i));
+    pairs += buf;
+  }
+  return Reply(pairs);
+}
+
+TEST_F(EdidPageTest, RepliesAreParsedOnlyFromLowerCaseDigitsAndShortOnesKeepOldBytes) {
+  ChoosePort(1);
+  Page().ReadButton()->click();
+  Feed("IN1 EDID 05\r\n");  // a status line while a reply is awaited
+  EXPECT_EQ(D().m_bReadBack, 1);
+  EXPECT_EQ(Page().m_nPreset, -1) << "not applied";
+  Feed(FullReply(0x10));
+  EXPECT_EQ(D().m_bReadBack, 0);
+  EXPECT_EQ(D().m_readBackBuffer[0], 0x10);
+  EXPECT_EQ(D().m_readBackBuffer[255], static_cast<std::uint8_t>(0x10 + 255));
+
+  Page().ReadButton()->click();
+  Feed(Reply("00, ff,ff ff-ff ff ff 00 AB"));  // separators skipped; upper case is no digit
+  EXPECT_EQ(D().m_readBackBuffer[0], 0x00);
+  EXPECT_EQ(D().m_readBackBuffer[1], 0xFF);
+  EXPECT_EQ(D().m_readBackBuffer[7], 0x00);
+  EXPECT_EQ(D().m_readBackBuffer[8], 0x10 + 8) << "bytes the reply does not supply stay";
+  EXPECT_EQ(ReadFile("Matrix_EDID_out1_01.bin").size(), 256u);
+  EXPECT_EQ(m_dialogs->messages.last(), "Save to file: Matrix_EDID_out1_01.bin");
+}
+
+TEST_F(EdidPageTest, FileNumbersTakeTheFirstFreeAndOverwrite99WhenAllAreTaken) {
+  WriteFile("Matrix_EDID_out1_00.bin", {1});
+  WriteFile("Matrix_EDID_out1_01.bin", {1});
+  ChoosePort(1);
+  Page().ReadButton()->click();
+  Feed(FullReply(0));
+  EXPECT_EQ(m_dialogs->messages.last(), "Save to file: Matrix_EDID_out1_02.bin");
+  for (int k = 0; k < 100; ++k) {
+    char name[32];
+    std::snprintf(name, sizeof name, "Matrix_EDID_out1_%02d.bin", k);
+    WriteFile(name, {7});
+  }
+  Page().ReadButton()->click();
+  Feed(FullReply(5));
+  EXPECT_EQ(m_dialogs->messages.last(), "Save to file: Matrix_EDID_out1_99.bin");
+  EXPECT_EQ(ReadFile("Matrix_EDID_out1_99.bin").size(), 256u);
+  EXPECT_EQ(ReadFile("Matrix_EDID_out1_99.bin")[0], 5);
+}
+
+TEST_F(EdidPageTest, AFileThatCannotBeMadeOrWrittenIsAFailureAndLeavesTheBoxAlone) {
+  Page().m_strBasicInfo = "earlier\r\n";
+  Page().UpdateData(false);
+  // Every name taken, and 99 leads to a full disk.
+  for (int k = 0; k < 99; ++k) {
+    char name[32];
+    std::snprintf(name, sizeof name, "Matrix_EDID_out1_%02d.bin", k);
+    WriteFile(name, {7});
+  }
+  ASSERT_EQ(::symlink("/dev/full", "Matrix_EDID_out1_99.bin"), 0);
+  ChoosePort(1);
+  Page().ReadButton()->click();
+  Feed(FullReply(0));
+  EXPECT_EQ(m_dialogs->messages.last(), "Faild to create file");
+  EXPECT_FALSE(fs::exists(fs::symlink_status("Matrix_EDID_out1_99.bin"))) << "no half-written file is left";
+  EXPECT_EQ(Page().m_strBasicInfo, "earlier\r\n");
+  EXPECT_EQ(D().m_bReadBack, 0);
+
+  // A working folder that is gone: nothing can be created in it at all.
+  const fs::path gone = fs::current_path() / "gone";
+  fs::create_directory(gone);
+  fs::current_path(gone);
+  fs::remove(gone);
+  Page().ReadButton()->click();
+  Feed(FullReply(0));
+  EXPECT_EQ(m_dialogs->messages.last(), "Faild to create file");
+  EXPECT_EQ(Page().m_strBasicInfo, "earlier\r\n");
+  fs::current_path(m_work.Path());
+}
+
+TEST_F(EdidPageTest, LoadingFilesAndWritingTheUserEdid) {
+  StartDevice();
+  OpenPort();
+  std::vector<std::uint8_t> small(128);
+  for (std::size_t i = 0; i < small.size(); ++i) small[i] = static_cast<std::uint8_t>(i);
+  std::vector<std::uint8_t> big(300, 0x5A);
+  WriteFile("small.bin", small);
+  WriteFile("big.bin", big);
+  WriteFile("upper.BIN", small);
+  const QString dir = QDir::currentPath();
+
+  m_dialogs->fileAnswers = {dir + "/small.bin", dir + "/big.bin", dir + "/upper.BIN", dir + "/missing.bin",
+                            dir + "/missing.BIN"};
+  std::array<std::uint8_t, 256> expected;
+  expected.fill(0xFF);
+  std::copy(small.begin(), small.end(), expected.begin());
+  Page().LoadButton()->click();
+  EXPECT_EQ(m_dialogs->filters.last(), "bin file(*.bin)|*.bin|all file(*.*)|*.*||");
+  EXPECT_EQ(m_dialogs->messages.last(),
+            "Note: EDID data is just saved to user define buffer. If want to use this EDID, need to set the "
+            "EDID to User_EDID.");
+  ASSERT_TRUE(test::WaitUntil([&] { return m_sim->Received(1).size() == 790; }));
+  const auto command = protocol::UserEdidWriteCommand(expected);
+  EXPECT_EQ(m_sim->Received(1), std::vector<std::uint8_t>(command.begin(), command.end()));
+
+  Page().LoadButton()->click();
+  std::array<std::uint8_t, 256> first;
+  first.fill(0x5A);
+  const auto bigCommand = protocol::UserEdidWriteCommand(first);
+  ASSERT_TRUE(test::WaitUntil([&] { return m_sim->Received(1).size() == 2 * 790; }));
+  EXPECT_TRUE(std::equal(bigCommand.begin(), bigCommand.end(), m_sim->Received(1).begin() + 790));
+
+  const int before = static_cast<int>(m_dialogs->messages.size());
+  Page().LoadButton()->click();
+  Page().LoadButton()->click();
+  Page().LoadButton()->click();
+  EXPECT_EQ(m_dialogs->messages.mid(before),
+            (QStringList{"It is not bin file", "File read failed", "File read failed"}));
+  Page().LoadButton()->click();  // cancelled: nothing at all
+  EXPECT_EQ(m_dialogs->messages.size(), before + 3);
+  test::Pump(100ms);
+  EXPECT_EQ(m_sim->Received(1).size(), 2u * 790);
+}
+
+TEST_F(EdidPageTest, ALoadedFileComesBackFromTheUserPresetByteForByte) {
+  StartDevice();
+  OpenPort();
+  std::vector<std::uint8_t> mine(256);
+  for (std::size_t i = 0; i < mine.size(); ++i) mine[i] = static_cast<std::uint8_t>(255 - i);
+  WriteFile("mine.bin", mine);
+  m_dialogs->fileAnswers = {QDir::currentPath() + "/mine.bin"};
+  Page().LoadButton()->click();
+  ASSERT_TRUE(test::WaitUntil([&] { return m_sim->Received(1).size() == 790; }));
+  ClickPreset(15);
+  ASSERT_TRUE(test::WaitUntil([&] { return !m_sim->Commands().empty() && m_sim->Commands().back() == "SET IN1 EDID 15"; }));
+  ChoosePort(0);
+  Page().ReadButton()->click();
+  ASSERT_TRUE(SawMessage("Save to file: Matrix_EDID_inp1_00.bin"));
+  EXPECT_EQ(ReadFile("Matrix_EDID_inp1_00.bin"), mine);
+}
+
+TEST_F(EdidPageTest, Screenshots) {
+  StartDevice();
+  OpenPort();
+  D().Tab()->SetCurSel(1);
+  D().show();
+  const QString dir = qEnvironmentVariable("VANTORQ_SHOTS");
+  const QImage before = D().grab().toImage();
+  ClickPreset(7);
+  ChoosePort(1);
+  Page().ReadButton()->click();
+  ASSERT_TRUE(SawMessage("Save to file: Matrix_EDID_out1_00.bin"));
+  const QImage after = D().grab().toImage();
+  EXPECT_NE(before, after);
+  if (!dir.isEmpty()) {
+    before.save(dir + "/edid-before.png");
+    after.save(dir + "/edid-after.png");
+  }
+}
+
+}  // namespace
+}  // namespace vantorq

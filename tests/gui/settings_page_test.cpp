@@ -1,0 +1,147 @@
+// The "Settings" page: each button's command as the device receives it, the
+// two-bit lamps, and status lines from the device.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QLabel>
+#include <QPushButton>
+
+#include "ConsoleDlg.h"
+#include "DialogBuilder.h"
+#include "SettingsPage.h"
+#include "Simulator.h"
+#include "Support.h"
+
+namespace vantorq {
+namespace {
+
+using namespace std::chrono_literals;
+
+class SettingsPageTest : public ::testing::Test {
+ protected:
+  CSettingsPage& Page() { return *d->SettingsPage(); }
+  std::pair<bool, bool> EnhLamps() { return {res::LampLit(Page().m_lampEnhHigh), res::LampLit(Page().m_lampEnhLow)}; }
+  std::pair<bool, bool> ScalerLamps() {
+    return {res::LampLit(Page().m_lampScalerHigh), res::LampLit(Page().m_lampScalerLow)};
+  }
+  void Feed(std::string_view bytes) {
+    for (char c : bytes) d->OnSerialByte(static_cast<std::uint8_t>(c), 1);
+  }
+  void StartDevice() {
+    sim::SimOptions options;
+    options.fast = true;
+    options.com = 1;
+    sim = std::make_unique<sim::CSimulator>(options);
+    std::string error;
+    ASSERT_TRUE(sim->StartThread(error)) << error;
+    env = std::make_unique<test::CScopedEnv>("VANTORQ_PORT_DIR", sim->PortDir());
+    d = std::make_unique<CConsoleDlg>();
+    d->PortButton()->click();
+    ASSERT_TRUE(test::WaitUntil([&] { return d->m_serial.MonitorRunning(); }));
+  }
+  void TearDown() override {
+    d.reset();
+    sim.reset();
+  }
+
+  test::CDialogRecorder dialogs;
+  std::unique_ptr<sim::CSimulator> sim;
+  std::unique_ptr<test::CScopedEnv> env;
+  std::unique_ptr<CConsoleDlg> d = std::make_unique<CConsoleDlg>();
+};
+
+TEST_F(SettingsPageTest, StartsOnOffAndBypassWithDarkLamps) {
+  EXPECT_EQ(res::CheckedIndex(*Page().EnhancementGroup()), 0);
+  EXPECT_EQ(res::CheckedIndex(*Page().ScalerGroup()), 0);
+  EXPECT_EQ(EnhLamps(), std::pair(false, false));
+  EXPECT_EQ(ScalerLamps(), std::pair(false, false));
+  const QStringList enh{"Off", "Weak", "Medium", "Strong"};
+  const QStringList scaler{"BYPASS", "4K->2K", "2K->4K", "HDBT C mode"};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(Page().EnhancementGroup()->button(i)->text(), enh[i]);
+    EXPECT_EQ(Page().ScalerGroup()->button(i)->text(), scaler[i]);
+  }
+}
+
+TEST_F(SettingsPageTest, EachButtonSendsItsBytesAndShowsItsCode) {
+  StartDevice();
+  const struct {
+    bool scaler;
+    int index;
+    const char* bytes;
+    std::pair<bool, bool> lamps;
+  } cases[] = {
+      {false, 0, "\r\nSET OUT1 IMAGE ENH 0\r\n", {false, false}},
+      {false, 1, "\r\nSET OUT1 IMAGE ENH 1\r\n", {false, true}},
+      {false, 2, "\r\nSET OUT1 IMAGE ENH 2\r\n", {true, false}},
+      {false, 3, "\r\nSET OUT1 IMAGE ENH 3\r\n", {true, true}},
+      {false, 3, "\r\nSET OUT1 IMAGE ENH 3\r\n", {true, true}},  // again: sent again
+      {true, 0, "\r\nSET OUT1 VIDEO1\r\n", {false, false}},
+      {true, 1, "\r\nSET OUT1 VIDEO2\r\n", {false, true}},
+      {true, 2, "\r\nSET OUT1 VIDEO3\r\n", {true, false}},
+      {true, 3, "\r\nSET OUT1 VIDEO4\r\n", {true, true}},
+  };
+  std::string expected;
+  for (const auto& c : cases) {
+    QButtonGroup* group = c.scaler ? Page().ScalerGroup() : Page().EnhancementGroup();
+    group->button(c.index)->click();
+    EXPECT_EQ(c.scaler ? ScalerLamps() : EnhLamps(), c.lamps) << c.bytes;
+    EXPECT_EQ(res::CheckedIndex(*group), c.index);
+    expected += c.bytes;
+    ASSERT_TRUE(test::WaitUntil([&] { return sim->Received(1).size() == expected.size(); })) << c.bytes;
+    const auto got = sim->Received(1);
+    EXPECT_EQ(std::string(got.begin(), got.end()), expected);
+  }
+  EXPECT_EQ(std::string(cases[0].bytes).size(), 24u);
+  EXPECT_EQ(std::string(cases[5].bytes).size(), 19u);
+
+  d->PortButton()->click();  // closed: the page changes, nothing is sent
+  Page().EnhancementGroup()->button(1)->click();
+  EXPECT_EQ(EnhLamps(), std::pair(false, true));
+  test::Pump(100ms);
+  EXPECT_EQ(sim->Received(1).size(), expected.size());
+}
+
+TEST_F(SettingsPageTest, StatusLinesFollowTheDeviceAndSendNothing) {
+  const struct {
+    const char* line;
+    int enh;  // expected checked index, -1 none
+    int scaler;
+    std::pair<bool, bool> enhLamps;
+    std::pair<bool, bool> scalerLamps;
+  } cases[] = {
+      {"OUT1 IMAGE ENH 2\r\n", 2, 0, {true, false}, {false, false}},
+      {"OUT1 VIDEO 3\r\n", 2, 2, {true, false}, {true, false}},  // one group leaves the other alone
+      {"OUT1 VIDEO 1\r\n", 2, 0, {true, false}, {false, false}},
+      {"OUT1 VIDEO 0\r\n", 2, -1, {true, false}, {true, true}},  // index -1: both lit, none selected
+      {"OUT1 IMAGE ENH 7\r\n", -1, -1, {true, true}, {true, true}},
+      {"OUT1 IMAGE ENH 1\r\n", 1, -1, {false, true}, {true, true}},
+  };
+  for (const auto& c : cases) {
+    Feed(c.line);
+    EXPECT_EQ(res::CheckedIndex(*Page().EnhancementGroup()), c.enh) << c.line;
+    EXPECT_EQ(res::CheckedIndex(*Page().ScalerGroup()), c.scaler) << c.line;
+    EXPECT_EQ(EnhLamps(), c.enhLamps) << c.line;
+    EXPECT_EQ(ScalerLamps(), c.scalerLamps) << c.line;
+  }
+  EXPECT_EQ(Page().m_nScalerMode, -1);
+  // The next click sets a valid index again.
+  Page().ScalerGroup()->button(1)->click();
+  EXPECT_EQ(Page().m_nScalerMode, 1);
+  EXPECT_EQ(ScalerLamps(), std::pair(false, true));
+}
+
+TEST_F(SettingsPageTest, Screenshot) {
+  Feed("OUT1 IMAGE ENH 2\r\n");
+  Feed("OUT1 VIDEO 4\r\n");
+  d->show();
+  const QImage shot = d->grab().toImage();
+  EXPECT_FALSE(shot.isNull());
+  const QString dir = qEnvironmentVariable("VANTORQ_SHOTS");
+  if (!dir.isEmpty()) shot.save(dir + "/settings.png");
+}
+
+}  // namespace
+}  // namespace vantorq
