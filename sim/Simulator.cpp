@@ -102,6 +102,11 @@ bool CSimulator::Replug() {
 
 void CSimulator::SendBytes(Port& port, std::string_view bytes) {
   if (!port.pty) return;
+  if (m_options.hangUpAfter >= 0 && !m_hungUp) {
+    // The line drops after exactly that many bytes, mid-line if need be.
+    const auto left = static_cast<std::size_t>(std::max(0L, m_options.hangUpAfter - m_sent));
+    bytes = bytes.substr(0, std::min(bytes.size(), left));
+  }
   if (m_options.fast) {
     port.pty->Send(bytes);
     m_sent += static_cast<long>(bytes.size());
