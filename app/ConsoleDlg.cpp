@@ -8,6 +8,9 @@
 #include <QThread>
 #include <QTimerEvent>
 
+#include <cstdio>
+#include <cstring>
+
 #include "AboutBox.h"
 #include "ComPorts.h"
 #include "Commands.h"
@@ -251,6 +254,14 @@ void CConsoleDlg::OnSysCommand(unsigned id) {
   }
 }
 
+void CConsoleDlg::ExplainOpenFailure() const {
+  // For whoever started the console from a terminal: the message box
+  // cannot say why, the system can.
+  std::fprintf(stderr, "vantorq: cannot open COM%d (%s): %s\n", m_nPort,
+               m_serial.LastOpenPath().empty() ? "no device" : m_serial.LastOpenPath().c_str(),
+               std::strerror(m_serial.LastOpenError()));
+}
+
 int CConsoleDlg::OpenPort() {
   return m_serial.Open(this, static_cast<unsigned>(m_nPort), m_nBaud, m_cParity, m_nDataBits,
                        m_nStopBits, static_cast<std::uint32_t>(m_nEventMask), kWriteBufferSize);
@@ -272,6 +283,7 @@ void CConsoleDlg::OnTurnOnPort() {
     m_portButton->setText(kClosePort);
   } else {
     m_bPortOpen = 0;
+    ExplainOpenFailure();
     ShowMessage(this, kCannotOpen);
     ShowLamp(false);
     m_portButton->setText(kTurnOnPort);
@@ -284,6 +296,7 @@ void CConsoleDlg::OnSelectPort() {
   m_nPort = m_portList->currentIndex() + 1;
   if (OpenPort() == 0) {
     ShowLamp(false);
+    ExplainOpenFailure();
     ShowMessage(this, kCannotOpen);
     return;
   }

@@ -113,6 +113,7 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost 
   void OnInitDialog();
   void ShowLamp(bool lit);
   int OpenPort();
+  void ExplainOpenFailure() const;
   void SendProbe();
   void SearchStep();
   void CompleteSearch();

@@ -145,12 +145,27 @@ TEST_F(ConsoleWindow, ThePortButtonOpensAndClosesThePort) {
 
 TEST_F(ConsoleWindow, APortThatCannotBeOpenedIsSaidSoAndStaysDark) {
   CConsoleDlg& d = *m_dlg;
+  ::testing::internal::CaptureStderr();
   d.PortButton()->click();  // nothing on COM1
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "vantorq: cannot open COM1 (" + m_folder.LinkPath(1) + "): No such file or directory\n")
+      << "the terminal is told why";
   EXPECT_EQ(m_dialogs->messages,
             QStringList{"Can not find this port or used by other application"});
   EXPECT_EQ(d.m_bPortOpen, 0);
   EXPECT_FALSE(d.LampLit());
   EXPECT_EQ(d.PortButton()->text(), "Turn on Port");
+
+  // Held by another program: busy.
+  Attach(2);
+  CSerialChannel other;
+  ASSERT_EQ(other.Open(nullptr, 2, 57600, 'N', 8, 1, 3, 1024), 1);
+  ::testing::internal::CaptureStderr();
+  d.PortList()->setCurrentIndex(1);
+  emit d.PortList()->activated(1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "vantorq: cannot open COM2 (" + m_folder.LinkPath(2) + "): Device or resource busy\n");
+  EXPECT_EQ(m_dialogs->messages.size(), 2);
 }
 
 TEST_F(ConsoleWindow, AHangUpClosesThePortThroughTimer5AndTheButtonReopens) {

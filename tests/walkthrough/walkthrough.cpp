@@ -1,0 +1,82 @@
+// Drives the console in a real window the way an operator would, through
+// its own widgets: search for the device, make a Settings choice, pick an
+// EDID preset, read the output port's EDID. Saves a screenshot of each page
+// into the folder given as argument. Run by scripts/screenshots, which
+// checks the simulated device's log for the commands.
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QDir>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QThread>
+#include <QWindow>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+
+#include "ConsoleDlg.h"
+#include "DialogBuilder.h"
+#include "EdidPage.h"
+#include "SettingsPage.h"
+#include "Support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using vantorq::test::Pump;
+using vantorq::test::WaitUntil;
+
+int Fail(const char* what) {
+  std::fprintf(stderr, "walkthrough: %s\n", what);
+  return 1;
+}
+
+bool Shot(QWidget& window, const QString& path) {
+  Pump(300ms);  // let the window finish painting
+  const QPixmap pixmap = window.screen()->grabWindow(window.winId());
+  return !pixmap.isNull() && pixmap.save(path);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+  vantorq::test::CDialogRecorder dialogs;  // message boxes are recorded, never block
+
+  vantorq::CConsoleDlg dlg;
+  dlg.show();
+  if (!WaitUntil([&] { return dlg.windowHandle() != nullptr && dlg.windowHandle()->isExposed(); }, 5000ms)) {
+    return Fail("the window never showed");
+  }
+  std::printf("platform: %s\n", qPrintable(QGuiApplication::platformName()));
+
+  dlg.SearchButton()->click();
+  if (!WaitUntil([&] { return dlg.m_bPortOpen != 0; }, 10000ms)) return Fail("the search found no device");
+  std::printf("found the device on COM%d\n", dlg.m_nPort);
+  Pump(500ms);  // the rest of the status answer
+
+  auto* settings = dlg.SettingsPage();
+  settings->EnhancementGroup()->button(2)->click();  // Medium
+  Pump(300ms);
+  settings->ScalerGroup()->button(2)->click();  // 2K->4K
+  Pump(300ms);
+  if (!Shot(dlg, out + "/settings.png")) return Fail("no screenshot of the Settings page");
+
+  dlg.Tab()->SetCurSel(1);
+  auto* edid = dlg.EdidPage();
+  edid->PresetGroup()->button(7)->click();  // 4K60Hz_3D_8CH
+  Pump(300ms);
+  edid->PortGroup()->button(1)->click();  // Output port
+  edid->ReadButton()->click();
+  if (!WaitUntil([&] { return !dialogs->messages.isEmpty(); }, 5000ms)) return Fail("no read-back reply");
+  std::printf("message: %s\n", qPrintable(dialogs->messages.last()));
+  if (!dialogs->messages.last().startsWith("Save to file: ")) return Fail("the read-back was not saved");
+  if (!Shot(dlg, out + "/edid.png")) return Fail("no screenshot of the EDID page");
+  std::printf("summary:\n%s", qPrintable(edid->m_strBasicInfo.replace("\r\n", "\n")));
+  return 0;
+}
