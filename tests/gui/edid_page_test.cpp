@@ -63,13 +63,9 @@ class WorkFolder {
 class EdidPageTest : public ::testing::Test {
  protected:
   void StartDevice() {
-    sim::SimOptions options;
-    options.fast = true;
-    options.com = 1;
-    m_sim = std::make_unique<sim::CSimulator>(options);
-    std::string error;
-    ASSERT_TRUE(m_sim->StartThread(error)) << error;
-    m_env = std::make_unique<test::CScopedEnv>("VANTORQ_PORT_DIR", m_sim->PortDir());
+    m_device = std::make_unique<test::CSimulatedDevice>(sim::SimOptions{.com = 1});
+    ASSERT_TRUE(m_device->Started()) << m_device->Error();
+    m_sim = &**m_device;
   }
   void OpenPort() {
     D().PortButton()->click();
@@ -78,7 +74,7 @@ class EdidPageTest : public ::testing::Test {
   }
   void TearDown() override {
     m_dlg.reset();
-    m_sim.reset();
+    m_device.reset();
   }
   CConsoleDlg& D() {
     if (!m_dlg) m_dlg = std::make_unique<CConsoleDlg>();
@@ -101,8 +97,8 @@ class EdidPageTest : public ::testing::Test {
 
   WorkFolder m_work;
   test::CDialogRecorder m_dialogs;
-  std::unique_ptr<sim::CSimulator> m_sim;
-  std::unique_ptr<test::CScopedEnv> m_env;
+  std::unique_ptr<test::CSimulatedDevice> m_device;
+  sim::CSimulator* m_sim = nullptr;
   std::unique_ptr<CConsoleDlg> m_dlg;
 };
 

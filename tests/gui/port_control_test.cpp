@@ -31,23 +31,21 @@ std::vector<std::uint8_t> Bytes(const protocol::CommandBytes<N>& c) {
 class WithSimulator : public ::testing::Test {
  protected:
   void Start(sim::SimOptions options) {
-    options.fast = true;
-    m_sim = std::make_unique<sim::CSimulator>(options);
-    std::string error;
-    ASSERT_TRUE(m_sim->StartThread(error)) << error;
-    m_env = std::make_unique<test::CScopedEnv>("VANTORQ_PORT_DIR", m_sim->PortDir());
+    m_device = std::make_unique<test::CSimulatedDevice>(options);
+    ASSERT_TRUE(m_device->Started()) << m_device->Error();
+    m_sim = &**m_device;
     m_dlg = std::make_unique<CConsoleDlg>();
   }
   void TearDown() override {
     m_dlg.reset();
-    m_sim.reset();
+    m_device.reset();
   }
   bool SearchEnded() { return test::WaitUntil([&] { return m_dlg->m_bSearching == 0; }, 8000ms); }
   CConsoleDlg& D() { return *m_dlg; }
 
   test::CDialogRecorder m_dialogs;
-  std::unique_ptr<sim::CSimulator> m_sim;
-  std::unique_ptr<test::CScopedEnv> m_env;
+  std::unique_ptr<test::CSimulatedDevice> m_device;
+  sim::CSimulator* m_sim = nullptr;
   std::unique_ptr<CConsoleDlg> m_dlg;
 };
 

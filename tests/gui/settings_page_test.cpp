@@ -30,25 +30,21 @@ class SettingsPageTest : public ::testing::Test {
     for (char c : bytes) d->OnSerialByte(static_cast<std::uint8_t>(c), 1);
   }
   void StartDevice() {
-    sim::SimOptions options;
-    options.fast = true;
-    options.com = 1;
-    sim = std::make_unique<sim::CSimulator>(options);
-    std::string error;
-    ASSERT_TRUE(sim->StartThread(error)) << error;
-    env = std::make_unique<test::CScopedEnv>("VANTORQ_PORT_DIR", sim->PortDir());
+    device = std::make_unique<test::CSimulatedDevice>(sim::SimOptions{.com = 1});
+    ASSERT_TRUE(device->Started()) << device->Error();
+    sim = &**device;
     d = std::make_unique<CConsoleDlg>();
     d->PortButton()->click();
     ASSERT_TRUE(test::WaitUntil([&] { return d->m_serial.MonitorRunning(); }));
   }
   void TearDown() override {
     d.reset();
-    sim.reset();
+    device.reset();
   }
 
   test::CDialogRecorder dialogs;
-  std::unique_ptr<sim::CSimulator> sim;
-  std::unique_ptr<test::CScopedEnv> env;
+  std::unique_ptr<test::CSimulatedDevice> device;
+  sim::CSimulator* sim = nullptr;
   std::unique_ptr<CConsoleDlg> d = std::make_unique<CConsoleDlg>();
 };
 

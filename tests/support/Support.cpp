@@ -82,4 +82,14 @@ CScopedEnv::~CScopedEnv() {
   }
 }
 
+sim::SimOptions CSimulatedDevice::Fast(sim::SimOptions options) {
+  options.fast = true;
+  return options;
+}
+
+CSimulatedDevice::CSimulatedDevice(sim::SimOptions options)
+    : m_sim(Fast(std::move(options))),
+      m_started(m_sim.StartThread(m_error)),
+      m_env("VANTORQ_PORT_DIR", m_started ? m_sim.PortDir() : std::string("/nonexistent")) {}
+
 }  // namespace vantorq::test

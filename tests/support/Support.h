@@ -11,6 +11,7 @@
 #include <string>
 
 #include "OperatorDialogs.h"
+#include "Simulator.h"
 
 namespace vantorq::test {
 
@@ -62,6 +63,24 @@ class CScopedEnv {
   std::string m_name;
   bool m_had;
   std::string m_old;
+};
+
+// The simulated device on its own thread, its port folder in
+// VANTORQ_PORT_DIR, for the lifetime of the object. Fast unless asked.
+class CSimulatedDevice {
+ public:
+  explicit CSimulatedDevice(sim::SimOptions options);
+  sim::CSimulator& operator*() { return m_sim; }
+  sim::CSimulator* operator->() { return &m_sim; }
+  bool Started() const { return m_started; }
+  const std::string& Error() const { return m_error; }
+
+ private:
+  static sim::SimOptions Fast(sim::SimOptions options);
+  sim::CSimulator m_sim;
+  std::string m_error;
+  bool m_started;
+  CScopedEnv m_env;
 };
 
 }  // namespace vantorq::test
