@@ -82,21 +82,21 @@ QPushButton* WrappingButton(QWidget* parent, const QString& text) {
 
 }  // namespace
 
-CDialogControls BuildDialog(QWidget& host, const DialogSpec& spec) {
+CDialogControls BuildDialog(QWidget& host, const DialogSpec& layout) {
   CDialogControls controls;
   host.setFont(DialogFont());
   const DialogUnits units = DialogUnitsFor(host.font());
-  const QRect size = ToPixels(units, 0, 0, spec.w, spec.h);
-  if (spec.caption.empty()) {
+  const QRect size = ToPixels(units, 0, 0, layout.w, layout.h);
+  if (layout.caption.empty()) {
     // A child page: its owner places and sizes it.
     host.resize(size.size());
   } else {
     host.setFixedSize(size.size());
-    host.setWindowTitle(QString::fromUtf8(spec.caption.data(), spec.caption.size()));
+    host.setWindowTitle(QString::fromUtf8(layout.caption.data(), layout.caption.size()));
   }
 
   QButtonGroup* group = nullptr;
-  for (const ControlSpec& c : spec.controls) {
+  for (const ControlSpec& c : layout.controls) {
     const QString text = QString::fromUtf8(c.text.data(), static_cast<qsizetype>(c.text.size()));
     const QRect rect = ToPixels(units, c.x, c.y, c.w, c.h);
     QWidget* widget = nullptr;

@@ -59,7 +59,7 @@ class CDialogControls {
   const std::vector<QWidget*>& All() const { return m_all; }
 
  private:
-  friend CDialogControls BuildDialog(QWidget& host, const DialogSpec& spec);
+  friend CDialogControls BuildDialog(QWidget& host, const DialogSpec& layout);
   std::map<int, QWidget*> m_byId;
   std::map<int, QButtonGroup*> m_groups;
   std::vector<QWidget*> m_all;
@@ -67,7 +67,7 @@ class CDialogControls {
 
 // Sizes `host` to the dialog and creates its controls. Widgets carry their
 // id in the "controlId" property and their id as object name "ctl<id>".
-CDialogControls BuildDialog(QWidget& host, const DialogSpec& spec);
+CDialogControls BuildDialog(QWidget& host, const DialogSpec& layout);
 
 // Radio group exchange: the position of the checked button, -1 if none;
 // checking a position outside the group clears every button.

@@ -32,9 +32,9 @@ TEST(DialogBuilder, RadioGroupsEndAtTheNextGroupOrAtAnotherKindOfControl) {
       ControlSpec{21, K::RadioButton, "d", 0, 40, 10, 10},
       ControlSpec{22, K::RadioButton, "e", 0, 50, 10, 10},
   };
-  const DialogSpec spec{1, "T", 100, 100, controls};
+  const DialogSpec layout{1, "T", 100, 100, controls};
   QWidget host;
-  const auto built = BuildDialog(host, spec);
+  const auto built = BuildDialog(host, layout);
   ASSERT_NE(built.Group(10), nullptr);
   ASSERT_NE(built.Group(20), nullptr);
   EXPECT_EQ(built.Group(11), nullptr);

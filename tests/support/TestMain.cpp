@@ -8,6 +8,8 @@
 
 #include <QApplication>
 
+#include <filesystem>
+
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   ::testing::InitGoogleTest(&argc, argv);
@@ -15,8 +17,8 @@ int main(int argc, char** argv) {
   char dir[] = "/tmp/vantorq-test-XXXXXX";
   if (::mkdtemp(dir) == nullptr || ::chdir(dir) != 0) return 2;
   const int result = RUN_ALL_TESTS();
-  // Leave the folder if the tests left it empty; keep it for a look if not.
   ::chdir("/");
-  ::rmdir(dir);
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
   return result;
 }
