@@ -13,7 +13,6 @@
 #include "OperatorDialogs.h"
 #include "PageHost.h"
 #include "Resources.h"
-#include "SerialChannel.h"
 
 namespace vantorq {
 
@@ -66,11 +65,7 @@ void CEdidPage::SetEdidStatus(int preset) {
   UpdateData(false);
 }
 
-void CEdidPage::SendEdidPreset(int preset) {
-  CPageHost* host = CPageHost::Of(this);
-  const auto command = protocol::PresetCommand(preset);
-  if (host != nullptr && host->PortOpen()) host->Serial().QueueWrite(command);
-}
+void CEdidPage::SendEdidPreset(int preset) { SendFromPage(this, protocol::PresetCommand(preset)); }
 
 void CEdidPage::OnReadEdid() {
   UpdateData(true);
@@ -78,7 +73,6 @@ void CEdidPage::OnReadEdid() {
     ShowMessage(this, QStringLiteral("Please select the target port first"));
     return;
   }
-  CPageHost* host = CPageHost::Of(this);
   const bool output = m_nPortChoice == 1 || m_nPreset == 0;
   if (!output && m_nPreset < 0) {
     // An input read names a preset; with none selected there is no
@@ -87,12 +81,14 @@ void CEdidPage::OnReadEdid() {
     return;
   }
   if (output) {
-    if (host != nullptr && host->PortOpen()) host->Serial().QueueWrite(protocol::OutputEdidReadCommand());
+    SendFromPage(this, protocol::OutputEdidReadCommand());
   } else {
-    if (host != nullptr && host->PortOpen()) host->Serial().QueueWrite(protocol::InputEdidReadCommand(m_nPreset));
+    SendFromPage(this, protocol::InputEdidReadCommand(m_nPreset));
   }
   // Awaited even when nothing was sent: the port may be closed.
-  if (host != nullptr) host->AwaitReadBack(EdidFilePattern(output ? "Matrix_EDID_out" : "Matrix_EDID_inp"));
+  if (CPageHost* host = CPageHost::Of(this)) {
+    host->AwaitReadBack(EdidFilePattern(output ? "Matrix_EDID_out" : "Matrix_EDID_inp"));
+  }
 }
 
 void CEdidPage::OnLoadEdid() {
@@ -111,8 +107,7 @@ void CEdidPage::OnLoadEdid() {
     case LoadResult::Loaded:
       break;
   }
-  CPageHost* host = CPageHost::Of(this);
-  if (host != nullptr && host->PortOpen()) host->Serial().QueueWrite(protocol::UserEdidWriteCommand(edid));
+  SendFromPage(this, protocol::UserEdidWriteCommand(edid));
   ShowMessage(this, QStringLiteral("Note: EDID data is just saved to user define buffer. If want to use "
                                    "this EDID, need to set the EDID to User_EDID."));
   UpdateData(false);

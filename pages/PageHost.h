@@ -4,11 +4,13 @@
 
 #include <QWidget>
 
+#include <cstdint>
+#include <span>
 #include <string>
 
-namespace vantorq {
+#include "SerialChannel.h"
 
-class CSerialChannel;
+namespace vantorq {
 
 class CPageHost {
  public:
@@ -26,5 +28,12 @@ class CPageHost {
     return dynamic_cast<CPageHost*>(window);
   }
 };
+
+// What every page sender does: the command goes out in one write, and only
+// while the window shows the port as open; otherwise it is dropped quietly.
+inline void SendFromPage(QWidget* page, std::span<const std::uint8_t> command) {
+  CPageHost* host = CPageHost::Of(page);
+  if (host != nullptr && host->PortOpen()) host->Serial().QueueWrite(command);
+}
 
 }  // namespace vantorq

@@ -8,7 +8,6 @@
 #include "DialogBuilder.h"
 #include "PageHost.h"
 #include "Resources.h"
-#include "SerialChannel.h"
 
 namespace vantorq {
 
@@ -67,17 +66,9 @@ void CSettingsPage::OnScalerClicked(int index) {
   UpdateData(false);
 }
 
-void CSettingsPage::SendEnhancement(int index) {
-  CPageHost* host = CPageHost::Of(this);
-  const auto command = protocol::EnhancementCommand(index);
-  if (host != nullptr && host->PortOpen()) host->Serial().QueueWrite(command);
-}
+void CSettingsPage::SendEnhancement(int index) { SendFromPage(this, protocol::EnhancementCommand(index)); }
 
-void CSettingsPage::SendScalerMode(int index) {
-  CPageHost* host = CPageHost::Of(this);
-  const auto command = protocol::ScalerCommand(index);
-  if (host != nullptr && host->PortOpen()) host->Serial().QueueWrite(command);
-}
+void CSettingsPage::SendScalerMode(int index) { SendFromPage(this, protocol::ScalerCommand(index)); }
 
 void CSettingsPage::SetEnhancementStatus(int value) {
   m_nEnhancement = value;
