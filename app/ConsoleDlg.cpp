@@ -20,8 +20,8 @@
 #include "EdidSummary.h"
 #include "OperatorDialogs.h"
 #include "Resources.h"
-#include "SettingsPage.h"
 #include "ReadBack.h"
+#include "SettingsPage.h"
 #include "StatusLine.h"
 
 namespace vantorq {
