@@ -79,6 +79,18 @@ TEST(EdidGeneral, ProductNameIsFoundAtAnyOffsetAndPaddedTo13) {
   EXPECT_EQ(EdidBuilder().General().find("Display Product Name"), std::string::npos);
 }
 
+TEST(EdidGeneral, DisplayDescriptorsAreFoundAtEveryOffsetFrom54To108) {
+  for (std::size_t at = 50; at <= 112; ++at) {
+    EdidBuilder name;
+    name.At(at, {0, 0, 0, 0xFC, 0, 'Q', 0x0A});
+    EdidBuilder range;
+    range.At(at, {0, 0, 0, 0xFD, 0, 1, 2, 3, 4, 5});
+    const bool inside = at >= 54 && at <= 108;
+    EXPECT_EQ(HasLine(name.General(), "Display Product Name:Q            "), inside) << at;
+    EXPECT_EQ(HasLine(range.General(), "Maximum Pixel Clock:50MHz"), inside) << at;
+  }
+}
+
 TEST(EdidGeneral, EveryRangeLimitsDescriptorGivesThreeLines) {
   EdidBuilder e;
   e.At(72, {0, 0, 0, 0xFD, 0x0F, 30, 144, 15, 160, 60});

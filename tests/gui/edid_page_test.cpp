@@ -202,6 +202,24 @@ TEST_F(EdidPageTest, ReadingTheOutputPortSavesFile00AndShowsTheSummary) {
   ASSERT_TRUE(SawMessage("Save to file: Matrix_EDID_out1_01.bin"));
 }
 
+TEST_F(EdidPageTest, AReplyPacedAtTheLineRateArrivesWhole) {
+  // Not fast: 790 bytes at 57600 baud take about 140 ms.
+  sim::CSimulator paced({.com = 1});
+  std::string error;
+  ASSERT_TRUE(paced.StartThread(error)) << error;
+  test::CScopedEnv env("VANTORQ_PORT_DIR", paced.PortDir());
+  OpenPort();
+  ChoosePort(1);
+  const auto start = std::chrono::steady_clock::now();
+  Page().ReadButton()->click();
+  ASSERT_TRUE(SawMessage("Save to file: Matrix_EDID_out1_00.bin"));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms);
+  sim::Edid tv{};
+  paced.WithDevice([&](sim::CDevice& d) { tv = d.OutputEdid(); });
+  EXPECT_EQ(ReadFile("Matrix_EDID_out1_00.bin"), std::vector<std::uint8_t>(tv.begin(), tv.end()));
+  m_dlg.reset();
+}
+
 TEST_F(EdidPageTest, ReadingInputPreset7SendsItsCommandAndSavesAnInpFile) {
   StartDevice();
   OpenPort();

@@ -80,6 +80,16 @@ TEST_F(WithSimulator, SearchProbesEachSilentPortInTurnAndStopsAtTheDevice) {
   EXPECT_EQ(res::CheckedIndex(*D().EdidPage()->PresetGroup()), 7);
 }
 
+TEST_F(WithSimulator, NoiseAndLinesSplitByAPauseStillFindTheDevice) {
+  Start({.com = 2, .silent = {1}, .noise = true, .splitMs = 40});
+  D().SearchButton()->click();
+  ASSERT_TRUE(SearchEnded());
+  EXPECT_EQ(D().m_nPort, 2);
+  EXPECT_EQ(D().m_bPortOpen, 1);
+  ASSERT_TRUE(test::WaitUntil([&] { return D().SettingsPage()->m_nEnhancement == 0 && D().EdidPage()->m_nPreset == 7; }));
+  m_sim->WithDevice([](sim::CDevice& d) { EXPECT_EQ(d.Commands(), std::vector<std::string>{"GET STA"}); });
+}
+
 TEST_F(WithSimulator, PortsThatNeverAnswerEndTheSearchWithTheMessage) {
   // The device is on COM9 but COM1..COM3 are tried first; take COM9 away so
   // that only silent ports remain.
