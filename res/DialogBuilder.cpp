@@ -5,6 +5,7 @@
 #include <QFontMetricsF>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -158,7 +159,15 @@ CDialogControls BuildDialog(QWidget& host, const DialogSpec& layout) {
     } else {
       widget->setGeometry(rect);
     }
-    if ((c.flags & kDisabled) != 0) widget->setEnabled(false);
+    if ((c.flags & kDisabled) != 0) {
+      widget->setEnabled(false);
+      if (c.kind == ControlKind::TextBox) {
+        // Display only, but meant to be read: keep its text at full contrast.
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::Disabled, QPalette::Text, palette.color(QPalette::Active, QPalette::Text));
+        widget->setPalette(palette);
+      }
+    }
     widget->setFocusPolicy(c.kind == ControlKind::Label || c.kind == ControlKind::Icon
                                ? Qt::NoFocus
                                : widget->focusPolicy());

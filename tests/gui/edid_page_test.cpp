@@ -108,6 +108,9 @@ TEST_F(EdidPageTest, StartsWithNothingSelectedAndAllLampsDark) {
   EXPECT_EQ(Lamps(), std::vector<bool>(4, false));
   EXPECT_TRUE(Page().InfoBox()->toPlainText().isEmpty());
   EXPECT_FALSE(Page().InfoBox()->isEnabled());
+  const QPalette palette = Page().InfoBox()->palette();
+  EXPECT_EQ(palette.color(QPalette::Disabled, QPalette::Text), palette.color(QPalette::Active, QPalette::Text))
+      << "display only, but readable";
   const QStringList names{"EDID bypass", "1080P_2CH", "1080P_3D_2CH", "4K30Hz_3D_2CH", "4K30Hz_3D_6CH",
                           "4K60Hz_3D_2CH", "4K60Hz_3D_6CH", "4K60Hz_3D_8CH", "1080P_2CH_HDR",
                           "1080P_3D_2CH_HDR", "4K30Hz_3D_2CH_HDR", "4K30Hz_3D_6CH_HDR", "4K60Hz_3D_2CH_HDR",
