@@ -19,7 +19,11 @@ class Builder {
     ++m_pos;
     return *this;
   }
-  Builder& Digit(int offset, char base) { return Byte(static_cast<std::uint8_t>(base + offset)); }
+  // The digit arithmetic is the device's own and is kept as is: callers
+  // pass values in range, and the byte simply wraps if one ever is not.
+  Builder& Digit(int value, char zero = '0') { return Byte(static_cast<std::uint8_t>(zero + value)); }
+  // Tens and units of a preset number.
+  Builder& TwoDigits(int value) { return Digit(value / 10).Digit(value % 10); }
   Builder& Crlf() { return Text("\r\n"); }
   CommandBytes<N> Done() const { return m_bytes; }
 
@@ -27,10 +31,6 @@ class Builder {
   CommandBytes<N> m_bytes{};
   std::size_t m_pos = 0;
 };
-
-// The digit arithmetic is the device's own and is kept as is: the callers
-// pass indices in range, and the byte simply wraps if one ever is not.
-char DigitChar(int value) { return static_cast<char>('0' + value); }
 
 }  // namespace
 
@@ -42,7 +42,7 @@ CommandBytes<kEnhancementLength> EnhancementCommand(int level) {
   return Builder<kEnhancementLength>()
       .Crlf()
       .Text("SET OUT1 IMAGE ENH ")
-      .Byte(static_cast<std::uint8_t>(DigitChar(level)))
+      .Digit(level)
       .Crlf()
       .Done();
 }
@@ -60,8 +60,7 @@ CommandBytes<kPresetLength> PresetCommand(int preset) {
   return Builder<kPresetLength>()
       .Crlf()
       .Text("SET IN1 EDID ")
-      .Byte(static_cast<std::uint8_t>(DigitChar(preset / 10)))
-      .Byte(static_cast<std::uint8_t>(DigitChar(preset % 10)))
+      .TwoDigits(preset)
       .Crlf()
       .Done();
 }
@@ -70,8 +69,7 @@ CommandBytes<kInputEdidReadLength> InputEdidReadCommand(int preset) {
   return Builder<kInputEdidReadLength>()
       .Crlf()
       .Text("GET IN1 EDID ")
-      .Byte(static_cast<std::uint8_t>(DigitChar(preset / 10)))
-      .Byte(static_cast<std::uint8_t>(DigitChar(preset % 10)))
+      .TwoDigits(preset)
       .Text(" DATA")
       .Crlf()
       .Done();

@@ -178,17 +178,6 @@ class PosixSerialPort final : public ISerialPort {
     return IoResult::Done;
   }
 
-  IoResult ReadFailure(ssize_t n) {
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return IoResult::Pending;
-    // In raw mode with no minimum count a tty also reads 0 when merely
-    // empty; only a hang-up makes that the end.
-    if (n == 0 && !HungUp()) return IoResult::Pending;
-    // End of file or an error on a tty: the other end is gone. Stop
-    // watching it, or poll() would report the hang-up forever.
-    m_dead = true;
-    return IoResult::Failed;
-  }
-
   bool FinishRead(std::uint8_t& byte) override {
     const int ms = static_cast<int>(m_timeouts.readTotalConstant + m_timeouts.readTotalMultiplier);
     pollfd p{m_fd, POLLIN, 0};
@@ -225,6 +214,17 @@ class PosixSerialPort final : public ISerialPort {
   }
 
  private:
+  IoResult ReadFailure(ssize_t n) {
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return IoResult::Pending;
+    // In raw mode with no minimum count a tty also reads 0 when merely
+    // empty; only a hang-up makes that the end.
+    if (n == 0 && !HungUp()) return IoResult::Pending;
+    // End of file or an error on a tty: the other end is gone. Stop
+    // watching it, or poll() would report the hang-up forever.
+    m_dead = true;
+    return IoResult::Failed;
+  }
+
   int m_fd;
   // The tail of the input queue, fetched with one read() instead of one
   // per byte. It counts as queued input: the status includes it and a
