@@ -1,9 +1,12 @@
 #include "ConsoleApp.h"
 
+#include <QTimer>
+
 #include <memory>
 
 #include "ConsoleDlg.h"
 #include "OperatorDialogs.h"
+#include "ShutdownSignals.h"
 
 namespace vantorq {
 
@@ -25,11 +28,17 @@ bool CConsoleApp::InitInstance() {
     ShowMessage(nullptr, QStringLiteral("Windows sockets initialization failed."));
     return false;
   }
+  RunConsoleWindow();
+  return false;
+}
+
+void RunConsoleWindow(const std::function<void(CConsoleDlg&)>& shown) {
   auto dialog = std::make_unique<CConsoleDlg>();
+  const CShutdownSignals shutdownSignals([](int) { CloseAllDialogs(); });
+  if (shown) QTimer::singleShot(0, dialog.get(), [&] { shown(*dialog); });
   dialog->exec();
   // Destroying the window stops the serial monitor and releases the port.
   dialog.reset();
-  return false;
 }
 
 }  // namespace vantorq

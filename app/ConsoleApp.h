@@ -2,7 +2,11 @@
 
 #include <QApplication>
 
+#include <functional>
+
 namespace vantorq {
+
+class CConsoleDlg;
 
 class CConsoleApp final : public QApplication {
  public:
@@ -11,5 +15,10 @@ class CConsoleApp final : public QApplication {
   // process ends when the window closes.
   bool InitInstance();
 };
+
+// The main window's whole life: made, run modally (SIGTERM, SIGINT and
+// SIGHUP close it as the close box does), destroyed, which releases the
+// port. `shown` runs once the window's loop is running (tests).
+void RunConsoleWindow(const std::function<void(CConsoleDlg&)>& shown = {});
 
 }  // namespace vantorq

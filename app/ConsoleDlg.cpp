@@ -18,6 +18,7 @@
 #include "EdidFiles.h"
 #include "EdidPage.h"
 #include "EdidSummary.h"
+#include "OpenFailure.h"
 #include "OperatorDialogs.h"
 #include "Resources.h"
 #include "ReadBack.h"
@@ -254,12 +255,39 @@ void CConsoleDlg::OnSysCommand(unsigned id) {
   }
 }
 
-void CConsoleDlg::ExplainOpenFailure() const {
-  // For whoever started the console from a terminal: the message box
-  // cannot say why, the system can.
-  std::fprintf(stderr, "vantorq: cannot open COM%d (%s): %s\n", m_nPort,
-               m_serial.LastOpenPath().empty() ? "no device" : m_serial.LastOpenPath().c_str(),
-               std::strerror(m_serial.LastOpenError()));
+QString CConsoleDlg::ExplainOpenFailure() const {
+  // The box's fixed text cannot say why; the system can. The reason goes
+  // beneath it and, for whoever started the console from a terminal, to
+  // standard error.
+  const std::string why = DescribeOpenFailure(static_cast<unsigned>(m_nPort), m_serial.LastOpen());
+  std::fprintf(stderr, "vantorq: cannot open %s\n", why.c_str());
+  return QString::fromStdString(why);
+}
+
+void CConsoleDlg::EndSearch() {
+  // An operator's own choice of port ends a search: its next step would
+  // otherwise close the port the window has just shown as open.
+  KillTimer(ID_TIMER_SEARCH);
+  if (m_bSearching == 0) return;
+  m_bSearching = 0;
+  m_strStatus = kBlank;
+  UpdateData(false);
+}
+
+bool CConsoleDlg::TrySearchPort() {
+  if (OpenPort() != 0) return true;
+  if (!PortMissing(m_serial.LastOpenError())) {
+    m_searchFailures.push_back({static_cast<unsigned>(m_nPort), m_serial.LastOpen()});
+    std::fprintf(stderr, "vantorq: cannot open %s\n",
+                 DescribeOpenFailure(static_cast<unsigned>(m_nPort), m_serial.LastOpen()).c_str());
+  }
+  return false;
+}
+
+void CConsoleDlg::ReportNoDevice() {
+  std::string detail = SummariseSearch(m_searchSilent, m_searchFailures);
+  if (detail.empty()) detail = "No serial port could be opened on COM1 to COM99 \u2014 is the adapter plugged in?";
+  ShowMessage(this, kNoDevice, QString::fromStdString(detail));
 }
 
 int CConsoleDlg::OpenPort() {
@@ -268,6 +296,7 @@ int CConsoleDlg::OpenPort() {
 }
 
 void CConsoleDlg::OnTurnOnPort() {
+  EndSearch();
   m_serial.m_bError = 0;
   if (m_bPortOpen != 0) {
     m_bPortOpen = 0;
@@ -283,21 +312,20 @@ void CConsoleDlg::OnTurnOnPort() {
     m_portButton->setText(kClosePort);
   } else {
     m_bPortOpen = 0;
-    ExplainOpenFailure();
-    ShowMessage(this, kCannotOpen);
+    ShowMessage(this, kCannotOpen, ExplainOpenFailure());
     ShowLamp(false);
     m_portButton->setText(kTurnOnPort);
   }
 }
 
 void CConsoleDlg::OnSelectPort() {
+  EndSearch();
   m_serial.m_bError = 0;
   if (m_serial.HasPort()) m_serial.Close();
   m_nPort = m_portList->currentIndex() + 1;
   if (OpenPort() == 0) {
     ShowLamp(false);
-    ExplainOpenFailure();
-    ShowMessage(this, kCannotOpen);
+    ShowMessage(this, kCannotOpen, ExplainOpenFailure());
     return;
   }
   if (m_bPortOpen != 0) {
@@ -325,8 +353,10 @@ void CConsoleDlg::OnSearchMachine() {
   ShowLamp(false);
 
   g_nSavedPort = m_nPort;
+  m_searchSilent.clear();
+  m_searchFailures.clear();
   for (m_nPort = 1; m_nPort <= static_cast<int>(kLastComPort); ++m_nPort) {
-    if (OpenPort() != 0) {
+    if (TrySearchPort()) {
       m_serial.StartMonitor();
       SendProbe();
       m_bSearching = 1;
@@ -341,13 +371,15 @@ void CConsoleDlg::OnSearchMachine() {
   UpdateData(false);
   KillTimer(ID_TIMER_SEARCH);
   m_bSearching = 0;
-  ShowMessage(this, kNoDevice);
+  ReportNoDevice();
 }
 
 void CConsoleDlg::SearchStep() {
+  // Close delivers nothing: no status line can complete the search here.
   m_serial.Close();
+  m_searchSilent.push_back(static_cast<unsigned>(m_nPort));
   for (++m_nPort; m_nPort <= static_cast<int>(kLastComPort); ++m_nPort) {
-    if (OpenPort() != 0) {
+    if (TrySearchPort()) {
       m_serial.StartMonitor();
       SendProbe();
       SetTimer(ID_TIMER_SEARCH, kNextProbeWindowMs);
@@ -359,7 +391,7 @@ void CConsoleDlg::SearchStep() {
   m_nPort = g_nSavedPort;
   m_strStatus = kBlank;
   UpdateData(false);
-  ShowMessage(this, kNoDevice);
+  ReportNoDevice();
 }
 
 void CConsoleDlg::OnTimer(int id) {

@@ -10,9 +10,11 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "AddressFile.h"
 #include "EdidReport.h"
+#include "OpenFailure.h"
 #include "PageHost.h"
 #include "SerialChannel.h"
 
@@ -113,7 +115,10 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost 
   void OnInitDialog();
   void ShowLamp(bool lit);
   int OpenPort();
-  void ExplainOpenFailure() const;
+  QString ExplainOpenFailure() const;
+  void EndSearch();
+  bool TrySearchPort();
+  void ReportNoDevice();
   void SendProbe();
   void SearchStep();
   void CompleteSearch();
@@ -131,6 +136,9 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost 
   // Qt timer ids by window timer id (0: not running).
   std::array<int, 8> m_timers{};
   std::array<int, 8> m_timerPeriods{};
+  // What the running search met, for the operator if it finds nothing.
+  std::vector<unsigned> m_searchSilent;
+  std::vector<FailedOpen> m_searchFailures;
 };
 
 }  // namespace vantorq

@@ -10,8 +10,9 @@ namespace {
 
 class CQtDialogs final : public COperatorDialogs {
  public:
-  void Message(QWidget* parent, const QString& text) override {
+  void Message(QWidget* parent, const QString& text, const QString& detail) override {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Vantorq"), text, QMessageBox::Ok, parent);
+    if (!detail.isEmpty()) box.setInformativeText(detail);
     box.exec();
   }
 
@@ -34,7 +35,9 @@ void SetOperatorDialogs(std::unique_ptr<COperatorDialogs> dialogs) {
   Current() = dialogs ? std::move(dialogs) : std::make_unique<CQtDialogs>();
 }
 
-void ShowMessage(QWidget* parent, const QString& text) { OperatorDialogs().Message(parent, text); }
+void ShowMessage(QWidget* parent, const QString& text, const QString& detail) {
+  OperatorDialogs().Message(parent, text, detail);
+}
 
 QString QtFileFilter(const QString& filter) {
   const QStringList parts = filter.split(QLatin1Char('|'));

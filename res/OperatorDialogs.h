@@ -13,8 +13,9 @@ namespace vantorq {
 class COperatorDialogs {
  public:
   virtual ~COperatorDialogs() = default;
-  // A modal box with caption "Vantorq" and one OK button.
-  virtual void Message(QWidget* parent, const QString& text) = 0;
+  // A modal box with caption "Vantorq" and one OK button. `detail`, when
+  // not empty, is shown beneath the fixed text: the reason and the remedy.
+  virtual void Message(QWidget* parent, const QString& text, const QString& detail) = 0;
   // An open-file dialog; empty when the operator cancelled. `filter` is in
   // the "name|pattern|name|pattern||" form.
   virtual QString OpenFileName(QWidget* parent, const QString& filter, const QString& dir) = 0;
@@ -25,7 +26,7 @@ COperatorDialogs& OperatorDialogs();
 void SetOperatorDialogs(std::unique_ptr<COperatorDialogs> dialogs);
 
 // Shorthand for OperatorDialogs().Message.
-void ShowMessage(QWidget* parent, const QString& text);
+void ShowMessage(QWidget* parent, const QString& text, const QString& detail = QString());
 
 // "a|b|c|d||" to Qt's "a (b);;c (d)" form, keeping each entry's name.
 QString QtFileFilter(const QString& filter);

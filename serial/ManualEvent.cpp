@@ -17,19 +17,17 @@ bool CManualEvent::Create() {
 }
 
 void CManualEvent::Set() {
-  if (m_fd < 0) return;
   m_set.store(true, std::memory_order_release);
+  if (m_fd < 0) return;
   const std::uint64_t one = 1;
   // A full counter (never reached here) already means "signalled".
   [[maybe_unused]] auto n = ::write(m_fd, &one, sizeof one);
 }
 
 void CManualEvent::Reset() {
-  if (m_fd < 0) return;
   m_set.store(false, std::memory_order_release);
+  if (m_fd < 0) return;
   std::uint64_t value = 0;
   [[maybe_unused]] auto n = ::read(m_fd, &value, sizeof value);
 }
-
-
 }  // namespace vantorq

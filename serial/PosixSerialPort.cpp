@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "ComPorts.h"
+#include "LockFile.h"
 #include "SerialPort.h"
 
 namespace vantorq {
@@ -63,7 +64,7 @@ std::string_view Trim(std::string_view s) {
 
 class PosixSerialPort final : public ISerialPort {
  public:
-  explicit PosixSerialPort(int fd) : m_fd(fd) {}
+  PosixSerialPort(int fd, CUucpLock lock) : m_fd(fd), m_lock(std::move(lock)) {}
 
   ~PosixSerialPort() override {
     // TIOCEXCL outlives our descriptor while anyone else keeps the tty open
@@ -185,24 +186,39 @@ class PosixSerialPort final : public ISerialPort {
     return ReadByte(byte) == IoResult::Done;
   }
 
-  bool Write(std::span<const std::uint8_t> bytes) override {
-    if (m_dead) return false;
-    const int ms = static_cast<int>(m_timeouts.writeTotalConstant +
-                                    m_timeouts.writeTotalMultiplier * bytes.size());
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const auto n = ::write(m_fd, bytes.data() + done, bytes.size() - done);
+  IoResult Write(std::span<const std::uint8_t> bytes, std::size_t& written) override {
+    written = 0;
+    if (m_dead) return IoResult::Failed;
+    for (;;) {
+      const auto n = ::write(m_fd, bytes.data(), bytes.size());
       if (n > 0) {
-        done += static_cast<std::size_t>(n);
-        continue;
+        written = static_cast<std::size_t>(n);
+        return IoResult::Done;
       }
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN) return false;
-      // Pending: wait for room; what the wait gives is not looked at, a
-      // stalled line simply loses the rest of this command.
-      pollfd p{m_fd, POLLOUT, 0};
-      if (::poll(&p, 1, ms) != 1 || (p.revents & POLLOUT) == 0) return true;
+      if (n < 0 && errno == EAGAIN) return IoResult::Pending;
+      return IoResult::Failed;
     }
+  }
+
+  bool WaitWritable(std::chrono::milliseconds timeout) override {
+    pollfd p{m_fd, POLLOUT, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(timeout.count()));
+    return ready == 1 && (p.revents & POLLOUT) != 0 && (p.revents & (POLLERR | POLLNVAL)) == 0;
+  }
+
+  bool OutputQueued(std::size_t& count) override {
+    int queued = 0;
+    // What the driver still holds: the kernel's queue and, for most UARTs
+    // and adapters, the hardware's own buffer. A pseudo-terminal reports 0.
+    if (::ioctl(m_fd, TIOCOUTQ, &queued) != 0) {
+      if (errno == ENOTTY || errno == EINVAL) {
+        count = 0;
+        return true;
+      }
+      return false;
+    }
+    count = queued > 0 ? static_cast<std::size_t>(queued) : 0;
     return true;
   }
 
@@ -229,30 +245,39 @@ class PosixSerialPort final : public ISerialPort {
   // The tail of the input queue, fetched with one read() instead of one
   // per byte. It counts as queued input: the status includes it and a
   // purge empties it with the rest.
-  std::array<std::uint8_t, 256> m_rx{};
+  std::array<std::uint8_t, 1024> m_rx{};
   std::size_t m_rxBegin = 0;
   std::size_t m_rxEnd = 0;
   CommTimeouts m_timeouts{};
   std::uint32_t m_mask = 0;
   bool m_dead = false;
+  // Released after the descriptor is closed (members go last).
+  CUucpLock m_lock;
 };
 
 class PosixOpener final : public IPortOpener {
  public:
-  std::unique_ptr<ISerialPort> Open(std::string_view deviceName, int& error,
-                                    std::string& path) override {
-    path = ComDevicePath(ComPortFromName(deviceName));
-    if (path.empty()) {
-      error = ENOENT;
+  std::unique_ptr<ISerialPort> Open(std::string_view deviceName, OpenAttempt& attempt) override {
+    attempt = {};
+    attempt.path = ComDevicePath(ComPortFromName(deviceName));
+    if (attempt.path.empty()) {
+      attempt.error = ENOENT;
       return nullptr;
     }
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    // The lock file first, as every program that honours it does, so that
+    // we never touch a line another program has claimed.
+    CUucpLock lock;
+    if (const int busy = lock.Acquire(attempt.path, attempt.holder); busy != 0) {
+      attempt.error = busy;
+      return nullptr;
+    }
+    const int fd = ::open(attempt.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-      error = errno;
+      attempt.error = errno;
       return nullptr;
     }
     auto fail = [&](int code) -> std::unique_ptr<ISerialPort> {
-      error = code;
+      attempt.error = code;
       ::close(fd);
       return nullptr;
     };
@@ -260,10 +285,10 @@ class PosixOpener final : public IPortOpener {
     // flock keeps out every other program that plays by the same rule,
     // root included, and a second open from this process; TIOCEXCL keeps
     // out ordinary users' programs that never flock. Neither alone closes
-    // both gaps.
+    // both gaps, and the lock file covers the programs that use only it.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
     if (::ioctl(fd, TIOCEXCL) != 0) return fail(errno);
-    return std::make_unique<PosixSerialPort>(fd);
+    return std::make_unique<PosixSerialPort>(fd, std::move(lock));
   }
 };
 

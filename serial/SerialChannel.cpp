@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -14,15 +15,31 @@ namespace vantorq {
 
 namespace {
 
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+
 constexpr std::uint32_t kTimeoutMs = 1000;
 constexpr char kEventChar = 'q';
+// A write may take this many times its time on the wire before it counts
+// as stalled (on top of the constant time-out).
+constexpr int kWireTimeMargin = 2;
+// Between two looks at the output queue while it drains.
+constexpr microseconds kShortestDrainWait{200};
+constexpr microseconds kLongestDrainWait{50'000};
+// A trickle of input is gathered for up to this long before it is
+// delivered, as a UART's receive FIFO or an adapter's latency timer does:
+// one hand-over to the window for a line instead of two thread wake-ups
+// for every byte. A status line (13 bytes, 2.3 ms at 57600 baud) arrives
+// whole within it; a burst already this large goes at once.
+constexpr microseconds kReceiveHold{4'000};
+constexpr std::size_t kReceiveBatch = 64;
 
 // The notifications that follow a comm event, in the order they are sent.
 struct EventAction {
   std::uint32_t kind;
   unsigned message;  // 0: drain the input instead
 };
-constexpr std::array<EventAction, 6> kEventActions{{
+constexpr std::array<EventAction, kEventKinds> kEventActions{{
     {EV_RXCHAR, 0},
     {EV_CTS, WM_SERIAL_CTS},
     {EV_BREAK, WM_SERIAL_BREAK},
@@ -33,19 +50,20 @@ constexpr std::array<EventAction, 6> kEventActions{{
 
 }  // namespace
 
-CSerialChannel::CSerialChannel(std::shared_ptr<IPortOpener> opener)
-    : m_opener(std::move(opener)), m_messenger(std::make_unique<CWindowMessenger>()) {}
+CSerialChannel::CSerialChannel(std::shared_ptr<IPortOpener> opener, std::shared_ptr<IClock> clock)
+    : m_opener(std::move(opener)),
+      m_clock(std::move(clock)),
+      m_messenger(std::make_unique<CWindowMessenger>()) {}
 
 CSerialChannel::~CSerialChannel() {
   // The owner is being destroyed: nothing may be delivered to it any more,
   // and a monitor waiting on a delivery must be let go, or it would never
   // see the shutdown.
   m_messenger->Abandon();
-  m_hStopRequest.Set();
-  StopMonitor(false);
+  StopMonitor();
   std::lock_guard lock(m_lock);
   m_hPort.reset();
-  m_pWriteBuffer.reset();
+  m_bHasPort = false;
 }
 
 void CSerialChannel::ReportFailure(const char* label) {
@@ -53,52 +71,72 @@ void CSerialChannel::ReportFailure(const char* label) {
   m_bError = 1;
 }
 
-void CSerialChannel::StopMonitor(bool dispatch) {
+void CSerialChannel::StopMonitor() {
   if (!m_pThread.joinable()) return;
-  // Also stops a monitor that has been started but has not yet run far
-  // enough to set m_bRunning: the shutdown event stays signalled for it.
-  while (!m_bFinished) {
-    if (dispatch) {
-      m_messenger->DispatchPending();
-      m_messenger->ReleaseSender();
-    }
-    m_hStopRequest.Set();
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
+  // Signalled first, so that the monitor reads no further byte; then the
+  // delivery it may be blocked on is let go without being handled. A byte
+  // whose handling has already begun (further up this thread's stack) is
+  // finished by that handler; none is started here, so no protocol work
+  // ever runs inside Close or Open.
+  m_hStopRequest.Set();
+  m_messenger->BeginStop();
+  // Every wait of the monitor ends by itself: the shutdown event is in its
+  // wait set and its drain wait, deliveries are refused, and reads and
+  // writes are bounded by their time-outs.
   m_pThread.join();
+}
+
+bool CSerialChannel::PrepareEvents() {
+  for (CManualEvent* event : {&m_hWriteRequest, &m_hStopRequest}) {
+    if (event->Exists()) {
+      event->Reset();
+    } else if (!event->Create()) {
+      return false;
+    }
+  }
+  return true;
 }
 
 int CSerialChannel::Open(CSerialOwner* owner, unsigned port, int baud, char parity, int dataBits,
                          int stopBits, std::uint32_t eventMask, std::uint32_t bufferSize) {
-  StopMonitor(true);
-
-  for (CManualEvent* event : {&m_hWriteRequest, &m_hStopRequest}) {
-    if (event->Exists()) {
-      event->Reset();
-    } else {
-      event->Create();
-    }
+  StopMonitor();
+  m_lastOpen = {};
+  // Without its events the monitor could never be stopped: such an open
+  // is one that cannot be done.
+  const bool eventsReady = PrepareEvents();
+  if (!eventsReady) {
+    m_lastOpen.error = errno != 0 ? errno : EMFILE;
+    m_lastOpen.path = ComDevicePath(port);
   }
 
   m_pNotifyWnd = owner;
   m_messenger->SetTarget(owner);
-  m_pWriteBuffer = std::make_unique<std::uint8_t[]>(bufferSize);
-  m_nWriteLength = 0;
+  {
+    std::lock_guard buffer(m_bufferLock);
+    m_pWriteBuffer = std::make_unique<std::uint8_t[]>(bufferSize);
+    m_nWriteLength = 0;
+  }
+  m_pInFlight = std::make_unique<std::uint8_t[]>(bufferSize);
   m_nPortNumber = port;
   m_nBufferSize = bufferSize;
   m_dwEventMask = eventMask;
 
   std::lock_guard lock(m_lock);
   m_hPort.reset();
+  m_bHasPort = false;
+  if (!eventsReady) return 0;
 
   const std::string name = ComDeviceName(port);
   char settings[64];
   std::snprintf(settings, sizeof settings, "baud=%d parity=%c data=%d stop=%d", baud, parity,
                 dataBits, stopBits);
 
-  m_nLastOpenError = 0;
-  m_hPort = m_opener->Open(name, m_nLastOpenError, m_strLastOpenPath);
-  if (!m_hPort) return 0;
+  m_hPort = m_opener->Open(name, m_lastOpen);
+  if (!m_hPort) {
+    if (m_lastOpen.error == 0) m_lastOpen.error = ENODEV;
+    return 0;
+  }
+  m_bHasPort = true;
 
   m_timeouts = {kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs};
   [&] {
@@ -116,21 +154,19 @@ int CSerialChannel::Open(CSerialOwner* owner, unsigned port, int baud, char pari
 }
 
 int CSerialChannel::StartMonitor() {
-  if (m_pThread.joinable()) StopMonitor(true);
-  m_bFinished = false;
+  StopMonitor();
+  // A monitor whose shutdown cannot be signalled could never be stopped.
+  if (!m_hStopRequest.Exists() || !m_hWriteRequest.Exists()) return 0;
   try {
     m_pThread = std::thread([this] { MonitorLoop(); });
   } catch (const std::system_error&) {
-    m_bFinished = true;
     return 0;
   }
   return 1;
 }
 
 bool CSerialChannel::QueueWrite(std::span<const std::uint8_t> bytes) {
-  // Copied under the lock: a write in progress keeps its bytes, and a
-  // request that has not started yet is replaced by this one.
-  std::lock_guard lock(m_lock);
+  std::lock_guard lock(m_bufferLock);
   if (!m_pWriteBuffer || bytes.size() > m_nBufferSize) return false;
   std::memcpy(m_pWriteBuffer.get(), bytes.data(), bytes.size());
   m_nWriteLength = static_cast<std::uint32_t>(bytes.size());
@@ -139,25 +175,22 @@ bool CSerialChannel::QueueWrite(std::span<const std::uint8_t> bytes) {
 }
 
 void CSerialChannel::Close() {
-  StopMonitor(true);
+  StopMonitor();
+  {
+    std::lock_guard buffer(m_bufferLock);
+    m_pWriteBuffer.reset();
+    m_nWriteLength = 0;
+  }
   std::lock_guard lock(m_lock);
-  m_pWriteBuffer.reset();
-  m_nWriteLength = 0;
   m_hPort.reset();
+  m_bHasPort = false;
 }
 
-bool CSerialChannel::HasPort() const {
-  std::lock_guard lock(m_lock);
-  return m_hPort != nullptr;
-}
+bool CSerialChannel::HasPort() const { return m_bHasPort; }
 
 bool CSerialChannel::HasWriteBuffer() const {
-  std::lock_guard lock(m_lock);
+  std::lock_guard lock(m_bufferLock);
   return m_pWriteBuffer != nullptr;
-}
-
-void CSerialChannel::Notify(unsigned message, std::uintptr_t wParam) {
-  m_messenger->Send(message, wParam, static_cast<std::intptr_t>(m_nPortNumber));
 }
 
 void CSerialChannel::MonitorLoop() {
@@ -165,18 +198,27 @@ void CSerialChannel::MonitorLoop() {
   // it first. The pointer itself changes only under the lock.
   ISerialPort* port = m_hPort.get();
   if (port != nullptr) port->Purge();
+  m_nBatch = 0;
   // Raised after the start-up purge, so that whoever sees it knows that
   // bytes arriving from now on will be delivered.
   m_bRunning = 1;
 
   // The comm event is the port's own readiness; only the kinds poll() can
   // see are worth waiting for, or a readable port would wake us forever.
-  const bool watchPort = (m_dwEventMask & (EV_RXCHAR | EV_RXFLAG)) != 0;
+  bool watchPort = port != nullptr && (m_dwEventMask & (EV_RXCHAR | EV_RXFLAG)) != 0;
+  // Bytes delivered at the last wake-up: many means a burst is on.
+  std::size_t drained = 0;
 
   for (;;) {
+    int portFd = -1;
+    if (watchPort) {
+      if (!port->StartWait()) ReportFailure("WaitCommEvent()");
+      portFd = port->EventFd();
+    }
+    // In priority order: shutdown, comm event, write request.
     std::array<pollfd, 3> waitSet{{
         {m_hStopRequest.Fd(), POLLIN, 0},
-        {port != nullptr && watchPort ? port->EventFd() : -1, POLLIN, 0},
+        {portFd, POLLIN, 0},
         {m_hWriteRequest.Fd(), POLLIN, 0},
     }};
     if (::poll(waitSet.data(), waitSet.size(), -1) < 0) {
@@ -191,34 +233,59 @@ void CSerialChannel::MonitorLoop() {
       {
         std::lock_guard lock(m_lock);
         m_hPort.reset();
+        m_bHasPort = false;
       }
-      m_bRunning = 0;
       m_nExitCode = kMonitorExitCode;
-      m_bFinished = true;
+      m_bRunning = 0;
       return;
     }
 
-    if (waitSet[1].revents != 0) {
+    if ((waitSet[1].revents & POLLNVAL) != 0) {
+      // The port's descriptor is no longer one: waiting on it is over.
+      ReportFailure("WaitCommEvent()");
+      watchPort = false;
+    } else if (waitSet[1].revents != 0) {
       // The event fired with nothing queued: start the wait again.
       PortStatus status;
       if (port->QueryStatus(status) && status.waiting == 0 && !status.broken) continue;
+      if (!status.broken && status.waiting < kReceiveBatch && drained < kReceiveBatch) {
+        // Let a trickle gather; a shutdown ends the wait at once. Not
+        // inside a burst, where the reader merely caught up with the line.
+        if (m_clock->WaitFor(&m_hStopRequest, kReceiveHold)) continue;
+      }
+      const std::size_t before = m_nBytesRead;
+      // One hand-over to the window per wake-up: the bytes, then the other
+      // enabled notifications, each handled on its own and in order.
       const std::uint32_t enabled = port->GetMask();
       for (const auto& action : kEventActions) {
         if ((enabled & action.kind) == 0) continue;
         if (action.message == 0) {
           DrainInput();
         } else {
-          Notify(action.message, 0);
+          m_batch[m_nBatch++] = {action.message, 0};
         }
       }
+      Deliver();
+      drained = m_nBytesRead - before;
     } else if (waitSet[2].revents != 0) {
       WritePending();
     }
   }
 }
 
+void CSerialChannel::Deliver() {
+  if (m_nBatch == 0) return;
+  m_messenger->Send({m_batch.data(), m_nBatch}, static_cast<std::intptr_t>(m_nPortNumber));
+  m_nBatch = 0;
+}
+
 void CSerialChannel::DrainInput() {
   ISerialPort* port = m_hPort.get();
+  // Bytes known to be waiting. Once they are read, a burst still going on
+  // is followed; a trickle that came in meanwhile goes back to the wait,
+  // to be gathered and delivered with what follows it.
+  std::size_t known = 0;
+  bool first = true;
   for (;;) {
     if (m_hStopRequest.IsSet()) return;
     PortStatus status;
@@ -227,33 +294,105 @@ void CSerialChannel::DrainInput() {
       if (!port->QueryStatus(status)) status = {};
     }
     if (status.waiting == 0 && !status.broken) return;
+    if (known == 0) {
+      if (!first && !status.broken && status.waiting < kReceiveBatch) return;
+      known = std::max<std::size_t>(status.waiting, 1);
+      first = false;
+    }
 
     std::uint8_t byte = 0;
+    const char* failure = nullptr;
     {
       std::lock_guard lock(m_lock);
       switch (port->ReadByte(byte)) {
         case IoResult::Done:
           break;
         case IoResult::Pending:
-          if (!port->FinishRead(byte)) ReportFailure("GetOverlappedResults() in ReadFile()");
+          if (!port->FinishRead(byte)) failure = "GetOverlappedResults() in ReadFile()";
           break;
         case IoResult::Failed:
-          ReportFailure("ReadFile()");
+          failure = "ReadFile()";
           break;
       }
     }
-    // Sent even after a failed read: the owner finds m_bError set, drops
-    // the byte and closes the port.
-    Notify(WM_SERIAL_BYTE, byte);
+    --known;
+    ++m_nBytesRead;
+    if (failure != nullptr) {
+      // The bytes read before it are handled first, as good bytes; then the
+      // failure is reported and its notification still sent, with a
+      // meaningless byte: the owner finds m_bError set, drops it and
+      // closes the port.
+      Deliver();
+      ReportFailure(failure);
+    }
+    m_batch[m_nBatch++] = {WM_SERIAL_BYTE, byte};
+    // Room is kept for the notifications that follow the bytes.
+    if (failure != nullptr || m_nBatch == kMaxBatchBytes) Deliver();
+  }
+}
+
+std::chrono::microseconds CSerialChannel::ByteTime() const {
+  const int baud = m_lineState.baud > 0 ? m_lineState.baud : 57600;
+  const int bits = 1 + m_lineState.dataBits + (m_lineState.parity != 'N' ? 1 : 0) + m_lineState.stopBits;
+  return microseconds(1'000'000LL * bits / baud + 1);
+}
+
+bool CSerialChannel::WriteAndDrain(std::span<const std::uint8_t> bytes) {
+  // Bounded by the constant write time-out plus twice the time the bytes
+  // take on the wire: a line that sends at all sends in that time, and a
+  // stalled one does not hold the monitor for the per-byte total.
+  const auto wireTime = ByteTime() * static_cast<long>(bytes.size());
+  const auto deadline = m_clock->Now() + milliseconds(m_timeouts.writeTotalConstant) + wireTime * kWireTimeMargin;
+  auto left = [&] {
+    return std::chrono::duration_cast<microseconds>(deadline - m_clock->Now());
+  };
+
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    std::size_t written = 0;
+    switch (m_hPort->Write(bytes.subspan(done), written)) {
+      case IoResult::Done:
+        done += written;
+        break;
+      case IoResult::Pending:
+        if (left().count() <= 0 ||
+            !m_hPort->WaitWritable(std::chrono::duration_cast<milliseconds>(left()) + milliseconds(1))) {
+          return false;
+        }
+        break;
+      case IoResult::Failed:
+        return false;
+    }
+  }
+
+  // Complete once the line has sent it: the next request's purge would
+  // otherwise throw away whatever still sits in the output queue.
+  for (;;) {
+    std::size_t queued = 0;
+    if (!m_hPort->OutputQueued(queued)) return false;
+    if (queued == 0) return true;
+    if (left().count() <= 0) return false;
+    const auto expected = ByteTime() * static_cast<long>(queued);
+    const auto wait = std::clamp(std::min(expected, left()), kShortestDrainWait, kLongestDrainWait);
+    // A shutdown ends the wait: the port is being closed and the rest of
+    // the command goes with it.
+    if (m_clock->WaitFor(&m_hStopRequest, wait)) return true;
   }
 }
 
 void CSerialChannel::WritePending() {
   m_hWriteRequest.Reset();
+  std::uint32_t length = 0;
+  {
+    std::lock_guard buffer(m_bufferLock);
+    if (!m_pWriteBuffer || !m_pInFlight) return;
+    length = m_nWriteLength;
+    std::memcpy(m_pInFlight.get(), m_pWriteBuffer.get(), length);
+  }
   std::lock_guard lock(m_lock);
-  if (!m_hPort || !m_pWriteBuffer) return;
+  if (!m_hPort) return;
   m_hPort->Purge();
-  if (!m_hPort->Write({m_pWriteBuffer.get(), m_nWriteLength})) ReportFailure("WriteFile()");
+  if (!WriteAndDrain({m_pInFlight.get(), length})) ReportFailure("WriteFile()");
 }
 
 }  // namespace vantorq

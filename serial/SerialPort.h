@@ -3,6 +3,7 @@
 // operation says whether it failed, so that a test double can fail any one
 // of them and the channel's reaction can be checked.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -61,25 +62,42 @@ class ISerialPort {
   // Clears the error state and reports the input queue.
   virtual bool QueryStatus(PortStatus& status) = 0;
 
+  // Starts the wait for an enabled kind of event (the port's readiness is
+  // then the comm event); false when the port refuses to be waited on.
+  virtual bool StartWait() { return true; }
+
   // Reads one byte without blocking; Pending when none is there yet.
   virtual IoResult ReadByte(std::uint8_t& byte) = 0;
   // Waits, up to the read time-outs, for the read that returned Pending.
   virtual bool FinishRead(std::uint8_t& byte) = 0;
-  // Writes the whole block, waiting up to the write time-outs; false only
-  // when the port refused it.
-  virtual bool Write(std::span<const std::uint8_t> bytes) = 0;
+
+  // Hands as many bytes as the output queue takes now to the driver:
+  // Done with `written` > 0, Pending when the queue is full, Failed when
+  // the port refused them. Done means queued, not sent.
+  virtual IoResult Write(std::span<const std::uint8_t> bytes, std::size_t& written) = 0;
+  // Waits up to `timeout` for room in the output queue.
+  virtual bool WaitWritable(std::chrono::milliseconds timeout) = 0;
+  // How many written bytes have not yet left on the wire; false when the
+  // port cannot tell any more (it is gone).
+  virtual bool OutputQueued(std::size_t& count) = 0;
 
   // The descriptor whose readiness is the port's comm event; -1 once the
   // port has failed for good, so that nobody waits on it any more.
   virtual int EventFd() const = 0;
 };
 
-// Opens ports by device name. Failure gives no port and an errno value.
+// What an open tried and, when it failed, why.
+struct OpenAttempt {
+  std::string path;    // the file opened for the port
+  int error = 0;       // an errno value; 0 when the open succeeded
+  std::string holder;  // who holds the port, when a lock file says so
+};
+
+// Opens ports by device name. Failure gives no port and fills `attempt`.
 class IPortOpener {
  public:
   virtual ~IPortOpener() = default;
-  virtual std::unique_ptr<ISerialPort> Open(std::string_view deviceName, int& error,
-                                            std::string& path) = 0;
+  virtual std::unique_ptr<ISerialPort> Open(std::string_view deviceName, OpenAttempt& attempt) = 0;
 };
 
 // The real opener over termios; the channel uses it unless told otherwise.

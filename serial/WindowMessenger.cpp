@@ -2,39 +2,7 @@
 
 #include <QThread>
 
-#include <algorithm>
-#include <chrono>
-
 namespace vantorq {
-
-namespace {
-
-// Both sides spin this long for the other before they sleep. During a
-// burst each byte is then handed over in well under a microsecond instead
-// of costing two thread wake-ups; an idle line costs nothing.
-constexpr auto kSpin = std::chrono::microseconds(50);
-
-inline void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#elif defined(__aarch64__)
-  asm volatile("yield");
-#endif
-}
-
-template <class Done>
-bool SpinFor(Done done) {
-  const auto end = std::chrono::steady_clock::now() + kSpin;
-  do {
-    for (int i = 0; i < 64; ++i) {
-      if (done()) return true;
-      CpuRelax();
-    }
-  } while (std::chrono::steady_clock::now() < end);
-  return done();
-}
-
-}  // namespace
 
 CWindowMessenger::CWindowMessenger() = default;
 
@@ -44,26 +12,34 @@ void CWindowMessenger::SetTarget(CSerialOwner* target) {
   std::lock_guard lock(m_mutex);
   m_target = target;
   m_abandoned = false;
-  m_abandonedFlag = false;
 }
 
 void CWindowMessenger::Send(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+  const SerialNotification one{message, wParam};
+  Send({&one, 1}, lParam);
+}
+
+void CWindowMessenger::Send(std::span<const SerialNotification> batch, std::intptr_t lParam) {
+  if (batch.empty()) return;
   if (QThread::currentThread() == thread()) {
-    // Already on the owner's thread: a direct call is the synchronous send.
-    CSerialOwner* target = nullptr;
-    {
-      std::lock_guard lock(m_mutex);
-      if (!m_abandoned) target = m_target;
+    // Already on the owner's thread: direct calls are the synchronous send.
+    for (const SerialNotification& n : batch) {
+      CSerialOwner* target = nullptr;
+      {
+        std::lock_guard lock(m_mutex);
+        if (!m_abandoned) target = m_target;
+      }
+      if (target == nullptr) return;
+      target->OnSerialNotify(n.message, n.wParam, lParam);
     }
-    if (target != nullptr) target->OnSerialNotify(message, wParam, lParam);
     return;
   }
   std::unique_lock lock(m_mutex);
   if (m_abandoned || m_target == nullptr) return;
-  const auto seq = ++m_sent;
-  m_queue.push_back({message, wParam, lParam, seq});
-  m_sentFlag.store(seq, std::memory_order_release);
-  // A dispatcher that is running (or already woken) will find the message.
+  ++m_handOvers;
+  for (const SerialNotification& n : batch) m_queue.push_back({n.message, n.wParam, lParam, ++m_sent});
+  const auto last = m_sent;
+  // A dispatcher that is running (or already woken) will find them.
   if (m_dispatching == 0 && !m_wakePosted) {
     m_wakePosted = true;
     QMetaObject::invokeMethod(
@@ -77,63 +53,50 @@ void CWindowMessenger::Send(unsigned message, std::uintptr_t wParam, std::intptr
         },
         Qt::QueuedConnection);
   }
-  lock.unlock();
-
-  auto handled = [&] {
-    return m_handledFlag.load(std::memory_order_acquire) >= seq ||
-           m_abandonedFlag.load(std::memory_order_acquire);
-  };
-  if (SpinFor(handled)) return;
-  lock.lock();
-  ++m_waiters;
-  m_handledChanged.wait(lock, [&] { return m_handled >= seq || m_abandoned; });
-  --m_waiters;
+  m_handledChanged.wait(lock, [&] { return m_handled >= last || m_abandoned; });
 }
 
 void CWindowMessenger::MarkHandled(std::uint64_t seq) {
   if (seq <= m_handled) return;
   m_handled = seq;
-  m_handledFlag.store(seq, std::memory_order_release);
-  if (m_waiters > 0) m_handledChanged.notify_all();
+  m_handledChanged.notify_all();
 }
 
 int CWindowMessenger::DispatchPending() {
   int count = 0;
   std::unique_lock lock(m_mutex);
   ++m_dispatching;
-  for (;;) {
-    if (m_queue.empty()) {
-      // Give the sender a moment to hand over the next one.
-      lock.unlock();
-      SpinFor([&] { return m_sentFlag.load(std::memory_order_acquire) > m_handled; });
-      lock.lock();
-      if (m_queue.empty()) break;
-    }
+  while (!m_queue.empty()) {
     const Message next = m_queue.front();
     m_queue.pop_front();
     CSerialOwner* target = m_target;
     const auto outer = m_inDispatch;
-    m_inDispatch = next.seq;
+    m_inDispatch = m_queue.empty() ? next.seq : m_queue.back().seq;
     lock.unlock();
     if (target != nullptr) target->OnSerialNotify(next.message, next.wParam, next.lParam);
     lock.lock();
     m_inDispatch = outer;
-    MarkHandled(next.seq);
+    // The sender waits for its last notification only; the ones before
+    // count as handled once it is.
+    if (m_queue.empty()) MarkHandled(next.seq);
     ++count;
   }
   --m_dispatching;
   return count;
 }
 
-void CWindowMessenger::ReleaseSender() {
+void CWindowMessenger::BeginStop() {
   std::lock_guard lock(m_mutex);
-  if (m_inDispatch > m_handled) MarkHandled(m_inDispatch);
+  m_abandoned = true;
+  m_queue.clear();
+  if (m_inDispatch > m_handled) m_handled = m_inDispatch;
+  if (m_sent > m_handled) m_handled = m_sent;
+  m_handledChanged.notify_all();
 }
 
 void CWindowMessenger::Abandon() {
   std::lock_guard lock(m_mutex);
   m_abandoned = true;
-  m_abandonedFlag = true;
   m_target = nullptr;
   m_queue.clear();
   m_handledChanged.notify_all();

@@ -1,7 +1,7 @@
 #pragma once
 // Synchronous delivery of notifications from a worker thread to an owner
 // on the user-interface thread: the sender waits until the owner has
-// handled each one, so everything the owner does happens on its own
+// handled what it sent, so everything the owner does happens on its own
 // thread, one notification at a time, in the order sent.
 
 #include <QObject>
@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <span>
 
 namespace vantorq {
 
@@ -19,6 +20,11 @@ class CSerialOwner {
  public:
   virtual ~CSerialOwner() = default;
   virtual void OnSerialNotify(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+};
+
+struct SerialNotification {
+  unsigned message;
+  std::uintptr_t wParam;
 };
 
 class CWindowMessenger final : public QObject {
@@ -30,8 +36,11 @@ class CWindowMessenger final : public QObject {
   // User-interface thread. A null target drops deliveries.
   void SetTarget(CSerialOwner* target);
 
-  // Any other thread: hands the notification over and waits until the
-  // target has handled it, or until Abandon() lets every sender go.
+  // Any other thread: hands the notifications over and waits until the
+  // target has handled every one, each on its own and in order, or until
+  // BeginStop() or Abandon() lets the sender go. One hand-over costs two
+  // thread wake-ups however many notifications it carries.
+  void Send(std::span<const SerialNotification> batch, std::intptr_t lParam);
   void Send(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
 
   // User-interface thread: handles every notification waiting now and
@@ -39,14 +48,18 @@ class CWindowMessenger final : public QObject {
   // that must wait for a sender to notice something.
   int DispatchPending();
 
-  // User-interface thread: when a notification is being handled further up
-  // this thread's stack (a nested event loop, a modal box), its sender can
-  // never be released by returning. This lets it go early.
-  void ReleaseSender();
+  // User-interface thread: the sender is being stopped. Notifications not
+  // yet handled are dropped, their sender is let go (also one whose
+  // notification is being handled further up this thread's stack), and
+  // later sends return at once, until the next SetTarget.
+  void BeginStop();
 
   // User-interface thread: the target is going away. Waiting and later
   // senders return at once and nothing more is delivered.
   void Abandon();
+
+  // How many hand-overs have been made.
+  std::uint64_t HandOvers() const { return m_handOvers.load(); }
 
  private:
   struct Message {
@@ -63,17 +76,14 @@ class CWindowMessenger final : public QObject {
   std::deque<Message> m_queue;
   std::uint64_t m_sent = 0;
   std::uint64_t m_handled = 0;
+  // The last notification of the hand-over being handled, if any: what
+  // BeginStop marks as handled when it runs inside one of its handlers.
   std::uint64_t m_inDispatch = 0;
   int m_dispatching = 0;
-  int m_waiters = 0;
   bool m_wakePosted = false;
-  bool m_abandoned = false;
-  // Mirrors of m_sent, m_handled and m_abandoned that the spinning side
-  // reads without the lock.
-  std::atomic<std::uint64_t> m_sentFlag{0};
-  std::atomic<std::uint64_t> m_handledFlag{0};
-  std::atomic<bool> m_abandonedFlag{false};
+  bool m_abandoned = false;  // also set while stopping
   CSerialOwner* m_target = nullptr;
+  std::atomic<std::uint64_t> m_handOvers{0};
 };
 
 }  // namespace vantorq

@@ -123,7 +123,8 @@ void CSimulator::SendBytes(Port& port, std::string_view bytes) {
         ++next.tv_sec;
       }
       ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
-      if (m_options.hangUpAfter >= 0 && m_sent >= m_options.hangUpAfter) break;
+      // Only the first drop cuts a line short; after the replug the line is whole again.
+      if (m_options.hangUpAfter >= 0 && !m_hungUp && m_sent >= m_options.hangUpAfter) break;
     }
   }
   if (m_options.hangUpAfter >= 0 && !m_hungUp && m_sent >= m_options.hangUpAfter) {

@@ -2,13 +2,25 @@
 // double where a failure has to be made to happen.
 
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <utime.h>
 #include <termios.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <numeric>
 #include <thread>
 #include <vector>
 
+#include "LineDouble.h"
+#include "LockFile.h"
+#include "OpenFailure.h"
 #include "PseudoTerminal.h"
 #include "SerialChannel.h"
 #include "Support.h"
@@ -254,123 +266,320 @@ TEST_F(Line, DestroyingTheChannelFreesAMonitorStuckInADelivery) {
   EXPECT_TRUE(owner.bytes.empty()) << "nothing reaches an owner that is gone";
 }
 
-// A port double that fails on request and records what was asked of it.
-struct FakePort final : ISerialPort {
-  explicit FakePort(std::vector<std::string>& log, std::string failAt) : log(log), failAt(std::move(failAt)) {}
-  bool Step(const char* name) {
-    log.emplace_back(name);
-    return failAt != name;
-  }
-  bool SetTimeouts(const CommTimeouts&) override { return Step("timeouts"); }
-  bool SetMask(std::uint32_t m) override {
-    mask = m;
-    return Step("mask");
-  }
-  std::uint32_t GetMask() const override { return mask; }
-  bool GetState(LineState&) override { return Step("getstate"); }
-  bool BuildState(std::string_view text, LineState& s) override {
-    settings = std::string(text);
-    return Step("build") && ApplySettingsText(text, s);
-  }
-  bool SetState(const LineState& s) override {
-    state = s;
-    return Step("setstate");
-  }
-  bool Purge() override { return Step("purge"); }
-  bool QueryStatus(PortStatus& s) override {
-    s = {};
-    return true;
-  }
-  IoResult ReadByte(std::uint8_t&) override { return IoResult::Pending; }
-  bool FinishRead(std::uint8_t&) override { return false; }
-  bool Write(std::span<const std::uint8_t> bytes) override {
-    written.emplace_back(bytes.begin(), bytes.end());
-    return Step("write");
-  }
-  int EventFd() const override { return -1; }
+TEST_F(Line, APortIsHeldExclusivelyWithALockFileAndReleasedOnClose) {
+  auto& pty = Attach(4);
+  const std::string lockFile = UucpLockDir() + "/" + UucpLockName(pty.FarPath());
+  // The test runs as root, whom TIOCEXCL never stops: read the flag back.
+  auto exclusive = [&] {
+    const int fd = ::open(pty.FarPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    int flag = -1;
+    ::ioctl(fd, TIOCGEXCL, &flag);
+    ::close(fd);
+    return flag;
+  };
+  CSerialChannel channel;
+  Owner owner;
+  ASSERT_EQ(OpenConsoleWay(channel, owner, 4), 1);
+  EXPECT_EQ(exclusive(), 1);
+  std::string text;
+  ASSERT_TRUE(test::ReadFile(lockFile, text)) << lockFile;
+  EXPECT_EQ(text, std::string(10 - std::to_string(::getpid()).size(), ' ') + std::to_string(::getpid()) + "\n");
+  channel.Close();
+  EXPECT_EQ(exclusive(), 0);
+  EXPECT_NE(::access(lockFile.c_str(), F_OK), 0) << "the lock file goes with the port";
+}
 
-  std::vector<std::string>& log;
-  std::string failAt;
-  std::uint32_t mask = 0;
-  std::string settings;
-  LineState state;
-  inline static std::vector<std::vector<std::uint8_t>> written;
-};
-
-struct FakeOpener final : IPortOpener {
-  std::unique_ptr<ISerialPort> Open(std::string_view name, int&, std::string& path) override {
-    names.emplace_back(name);
-    path = "fake";
-    auto port = std::make_unique<FakePort>(log, failAt);
-    last = port.get();
-    return port;
-  }
-  std::vector<std::string> log;
-  std::vector<std::string> names;
-  std::string failAt;
-  FakePort* last = nullptr;
-};
-
-TEST(SerialChannelConfig, AFailingStepIsReportedAndSkipsTheRestButNotThePurge) {
+TEST_F(Line, ALiveProgramsLockFileKeepsThePortAndAStaleOneIsTakenOver) {
+  auto& pty = Attach(4);
+  const std::string lockFile = UucpLockDir() + "/" + UucpLockName(pty.FarPath());
+  const pid_t dead = ::fork();
+  if (dead == 0) std::_Exit(0);
+  ::waitpid(dead, nullptr, 0);
   const struct {
-    const char* failAt;
-    const char* label;
-    std::vector<std::string> steps;
+    std::string content;
+    int opened;
+    const char* holder;  // the start of the reason, when refused
   } cases[] = {
-      {"timeouts", "SetCommTimeouts()", {"timeouts", "purge"}},
-      {"mask", "SetCommMask()", {"timeouts", "mask", "purge"}},
-      {"getstate", "GetCommState()", {"timeouts", "mask", "getstate", "purge"}},
-      {"build", "BuildCommDCB()", {"timeouts", "mask", "getstate", "build", "purge"}},
-      {"setstate", "SetCommState()", {"timeouts", "mask", "getstate", "build", "setstate", "purge"}},
-      {"", nullptr, {"timeouts", "mask", "getstate", "build", "setstate", "purge"}},
+      {"         1\n", 0, "PID 1"},                                  // init: always alive
+      {std::to_string(::getpid()) + "\n", 0, "PID "},                 // this process, elsewhere
+      {"      " + std::to_string(dead) + "\n", 1, nullptr},           // gone: stale
   };
   for (const auto& c : cases) {
-    auto opener = std::make_shared<FakeOpener>();
-    opener->failAt = c.failAt;
-    CSerialChannel channel(opener);
+    SCOPED_TRACE(c.content);
+    ASSERT_TRUE(test::WriteFile(lockFile, c.content));
+    ::utime(lockFile.c_str(), nullptr);
+    const timeval old[2] = {{1, 0}, {1, 0}};
+    ::utimes(lockFile.c_str(), old);  // not one being written just now
+    CSerialChannel channel;
     Owner owner;
-    EXPECT_EQ(channel.Open(&owner, 12, 57600, 'N', 8, 1, 3, 1024), 1) << c.failAt;
-    EXPECT_EQ(channel.m_bError, c.label ? 1 : 0) << c.failAt;
-    if (c.label) {
-      EXPECT_STREQ(channel.LastFailure(), c.label);
+    EXPECT_EQ(OpenConsoleWay(channel, owner, 4), c.opened);
+    if (c.holder != nullptr) {
+      EXPECT_EQ(channel.LastOpenError(), EBUSY);
+      EXPECT_EQ(channel.LastOpen().holder.rfind(c.holder, 0), 0u) << channel.LastOpen().holder;
+      EXPECT_EQ(OpenFailureReason(channel.LastOpen()).rfind("in use by another program (PID ", 0), 0u);
+    } else {
+      std::string text;
+      ASSERT_TRUE(test::ReadFile(lockFile, text));
+      EXPECT_EQ(std::stoi(text), ::getpid()) << "taken over";
     }
-    EXPECT_EQ(opener->log, c.steps) << c.failAt;
-    EXPECT_EQ(opener->names, std::vector<std::string>{"\\\\.\\COM12"});
-    if (!*c.failAt) {
-      EXPECT_EQ(opener->last->settings, "baud=57600 parity=N data=8 stop=1");
-      EXPECT_TRUE(opener->last->state.rtsEnabled);
-      EXPECT_EQ(opener->last->state.eventChar, 'q');
-      EXPECT_EQ(opener->last->mask, 3u);
-    }
+    channel.Close();
+    ::unlink(lockFile.c_str());
   }
 }
 
-TEST(SerialChannelConfig, EveryWritePurgesFirstAndAFailedWriteIsReported) {
-  for (const char* failAt : {"", "write"}) {
-    auto opener = std::make_shared<FakeOpener>();
-    opener->failAt = failAt;
-    FakePort::written.clear();
-    CSerialChannel channel(opener);
+TEST_F(Line, ALineTricklingInAtTheLineRateReachesTheWindowInOneHandOver) {
+  auto& pty = Attach(6);
+  CSerialChannel channel;
+  Owner owner;
+  ASSERT_EQ(OpenConsoleWay(channel, owner, 6), 1);
+  ASSERT_TRUE(Start(channel));
+  // 57600 baud: a byte every 174 us. Two thread wake-ups per byte would
+  // cost half a core; one hand-over per line costs almost nothing.
+  const std::string line = "IN1 EDID 07\r\n";
+  const auto before = channel.HandOvers();
+  for (char c : line) {
+    pty.Send(std::string_view(&c, 1));
+    std::this_thread::sleep_for(174us);
+  }
+  ASSERT_TRUE(test::WaitUntil([&] { return owner.bytes.size() == line.size(); }));
+  EXPECT_LE(channel.HandOvers() - before, 2u);
+  EXPECT_EQ(owner.bytes, std::vector<std::uint8_t>(line.begin(), line.end()));
+  // Bytes already waiting go at once, many to a hand-over.
+  pty.Send(std::string(3000, 'b'));
+  const auto burst = channel.HandOvers();
+  ASSERT_TRUE(test::WaitUntil([&] { return owner.bytes.size() == line.size() + 3000; }));
+  EXPECT_LE(channel.HandOvers() - burst, 6u);
+}
+
+// Ports on line doubles: the hardware's behaviour a pseudo-terminal cannot show.
+class OnDouble : public ::testing::Test {
+ protected:
+  explicit OnDouble(std::shared_ptr<IClock> clock = SystemClock())
+      : m_clock(clock), m_line(std::make_shared<sim::CLineDouble>(clock)),
+        m_opener(std::make_shared<sim::CLineOpener>()), m_channel(m_opener, clock) {
+    m_opener->Add(3, m_line);
+  }
+  void TearDown() override { m_line->ReleaseWaits(); }
+  int Open() { return m_channel.Open(&m_owner, 3, 57600, 'N', 8, 1, EV_RXCHAR | EV_RXFLAG, 1024); }
+  bool OpenAndStart() {
+    return Open() == 1 && m_channel.StartMonitor() == 1 &&
+           test::WaitUntil([&] { return m_channel.MonitorRunning(); });
+  }
+  std::size_t Count(const std::string& op) { return Count(*m_line, op); }
+  static std::size_t Count(sim::CLineDouble& line, const std::string& op) {
+    const auto log = line.Log();
+    return static_cast<std::size_t>(std::count(log.begin(), log.end(), op));
+  }
+
+  std::shared_ptr<IClock> m_clock;
+  std::shared_ptr<sim::CLineDouble> m_line;
+  std::shared_ptr<sim::CLineOpener> m_opener;
+  Owner m_owner;
+  CSerialChannel m_channel;
+};
+
+std::vector<std::uint8_t> Text(std::string_view s) { return {s.begin(), s.end()}; }
+
+TEST_F(OnDouble, ACommandQueuedWhileTheLastStillDrainsReachesTheWireWhole) {
+  ASSERT_TRUE(OpenAndStart());
+  // 57600 baud: the first takes 4 ms on the wire, the user-EDID write 137 ms.
+  const auto first = Text("\r\nSET OUT1 IMAGE ENH 2\r\n");
+  const auto second = Text("\r\nSET IN1 EDID 07\r\n");
+  const std::vector<std::uint8_t> big(790, 'E');
+  std::vector<std::uint8_t> expected;
+  for (const std::vector<std::uint8_t>* command : {&first, &second, &big, &first}) {
+    const auto writes = Count("write");
+    ASSERT_TRUE(m_channel.QueueWrite(*command));
+    ASSERT_TRUE(test::WaitUntil([&] { return Count("write") > writes; })) << "the write began";
+    std::this_thread::sleep_for(1ms);
+    expected.insert(expected.end(), command->begin(), command->end());
+  }
+  ASSERT_TRUE(test::WaitUntil([&] { return m_line->Wire().size() >= expected.size(); }, 3000ms));
+  test::Pump(10ms);
+  EXPECT_EQ(m_line->Wire(), expected) << "a purge threw away bytes still in the output queue";
+  EXPECT_EQ(m_channel.m_bError, 0) << m_channel.LastFailure();
+}
+
+TEST_F(OnDouble, EveryWritePurgesFirstAndNeverWaitsForTheWriteBeforeIt) {
+  ASSERT_TRUE(OpenAndStart());
+  m_line->ClearLog();
+  const auto big = std::vector<std::uint8_t>(790, 'E');
+  ASSERT_TRUE(m_channel.QueueWrite(big));
+  ASSERT_TRUE(test::WaitUntil([&] { return Count("write") == 1; }));
+  // The 137 ms write drains under the port's lock; queuing the next one
+  // must not wait for it.
+  const auto before = std::chrono::steady_clock::now();
+  ASSERT_TRUE(m_channel.QueueWrite(Text("d")));
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 50ms);
+  ASSERT_TRUE(test::WaitUntil([&] { return m_line->Wire().size() == 791; }));
+  m_channel.Close();
+  EXPECT_EQ(m_line->Log(), (std::vector<std::string>{"purge", "write", "purge", "write"}));
+}
+
+// A clock that only moves when the monitor waits: stalled lines time out at once.
+class OnDoubleWithManualClock : public OnDouble {
+ protected:
+  OnDoubleWithManualClock() : OnDouble(std::make_shared<CManualClock>()) {}
+};
+
+TEST_F(OnDoubleWithManualClock, AWriteThatDoesNotLeaveInTimeIsAFailureAndReleasesTheLock) {
+  const struct {
+    const char* name;
+    std::function<void(sim::CLineDouble&)> fault;
+  } cases[] = {
+      {"stalled wire", [](sim::CLineDouble& l) { l.StallWire(); }},
+      {"stalled wire, queue full", [](sim::CLineDouble& l) { l.StallWire(); l.SetQueueCapacity(16); }},
+      {"cut short after 5 bytes", [](sim::CLineDouble& l) { l.FailWriteAfter(5); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto line = std::make_shared<sim::CLineDouble>(m_clock);
+    m_opener->Add(3, line);
+    m_channel.m_bError = 0;
+    ASSERT_TRUE(OpenAndStart());
+    c.fault(*line);
+    const auto start = m_clock->Now();
+    ASSERT_TRUE(m_channel.QueueWrite(std::vector<std::uint8_t>(790, 'E')));
+    ASSERT_TRUE(test::WaitUntil([&] { return m_channel.m_bError != 0; }));
+    EXPECT_STREQ(m_channel.LastFailure(), "WriteFile()");
+    // 1000 ms and twice the 137 ms the bytes take on the wire.
+    EXPECT_LE(m_clock->Now() - start, 1000ms + 2 * 138ms);
+    // The lock is free again: another request is taken and carried out.
+    ASSERT_TRUE(m_channel.QueueWrite(Text("x")));
+    ASSERT_TRUE(test::WaitUntil([&] { return Count(*line, "write") >= 2; }))
+        << "the lock was kept";
+    m_channel.Close();
+    EXPECT_FALSE(m_channel.HasPort());
+  }
+}
+
+TEST_F(OnDouble, EveryFailurePointIsReportedThroughTheChannel) {
+  const struct {
+    const char* label;
+    std::function<void(sim::CLineDouble&)> fault;
+    bool afterStart;  // the fault needs the monitor running
+  } cases[] = {
+      {"SetCommTimeouts()", [](sim::CLineDouble& l) { l.FailStep("timeouts"); }, false},
+      {"SetCommMask()", [](sim::CLineDouble& l) { l.FailStep("mask"); }, false},
+      {"GetCommState()", [](sim::CLineDouble& l) { l.FailStep("getstate"); }, false},
+      {"BuildCommDCB()", [](sim::CLineDouble& l) { l.FailStep("build"); }, false},
+      {"SetCommState()", [](sim::CLineDouble& l) { l.FailStep("setstate"); }, false},
+      {"WaitCommEvent()", [](sim::CLineDouble& l) { l.FailStep("wait"); }, true},
+      {"ReadFile()", [](sim::CLineDouble& l) { l.FailReadAfter(2, sim::ReadFault::Refused); l.Feed("abcd"); }, true},
+      {"GetOverlappedResults() in ReadFile()",
+       [](sim::CLineDouble& l) { l.FailReadAfter(2, sim::ReadFault::LostWhilePending); l.Feed("abcd"); }, true},
+      {"WriteFile()", [](sim::CLineDouble& l) { l.FailWriteAfter(0); }, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    auto line = std::make_shared<sim::CLineDouble>();
+    m_opener->Add(3, line);
     Owner owner;
-    ASSERT_EQ(channel.Open(&owner, 3, 57600, 'N', 8, 1, 3, 1024), 1);
-    opener->log.clear();
+    CSerialChannel channel(m_opener);
+    if (!c.afterStart) c.fault(*line);
+    ASSERT_EQ(channel.Open(&owner, 3, 57600, 'N', 8, 1, 3, 1024), 1) << "a configuration failure still opens";
     ASSERT_EQ(channel.StartMonitor(), 1);
-    ASSERT_TRUE(test::WaitUntil([&] { return !opener->log.empty(); }));  // the monitor's own purge
-    const std::uint8_t a[] = {'a', 'b', 'c'};
-    ASSERT_TRUE(channel.QueueWrite(a));
-    ASSERT_TRUE(test::WaitUntil([&] { return FakePort::written.size() == 1; }));
-    const std::uint8_t b[] = {'d'};
-    ASSERT_TRUE(channel.QueueWrite(b));
-    ASSERT_TRUE(test::WaitUntil([&] { return FakePort::written.size() == 2; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return channel.MonitorRunning(); }));
+    if (c.afterStart) c.fault(*line);
+    if (std::string_view(c.label) == "WriteFile()") channel.QueueWrite(Text("GET STA"));
+    if (std::string_view(c.label) == "WaitCommEvent()") line->Feed("z");  // wake it
+    ASSERT_TRUE(test::WaitUntil([&] { return channel.m_bError != 0; }));
+    EXPECT_STREQ(channel.LastFailure(), c.label);
+    if (std::string_view(c.label).find("Read") != std::string_view::npos) {
+      // The failed read is still notified, so that the owner notices.
+      ASSERT_TRUE(test::WaitUntil([&] { return owner.bytes.size() == 3; }));
+      EXPECT_EQ(owner.bytes[0], 'a');
+      EXPECT_EQ(owner.bytes[1], 'b');
+    }
     channel.Close();
-    EXPECT_EQ(opener->log, (std::vector<std::string>{"purge", "purge", "write", "purge", "write"}));
-    EXPECT_EQ(FakePort::written[0], (std::vector<std::uint8_t>{'a', 'b', 'c'}));
-    EXPECT_EQ(FakePort::written[1], (std::vector<std::uint8_t>{'d'}));
-    EXPECT_EQ(channel.m_bError, *failAt ? 1 : 0);
-    if (*failAt) {
-      EXPECT_STREQ(channel.LastFailure(), "WriteFile()");
+  }
+}
+
+TEST_F(OnDouble, TheConfigurationRunsInOrderAndStopsAtTheFirstFailure) {
+  const std::vector<std::string> all{"timeouts", "mask", "getstate", "build", "setstate", "purge"};
+  for (std::size_t failAt = 0; failAt <= 5; ++failAt) {
+    auto line = std::make_shared<sim::CLineDouble>();
+    m_opener->Add(12, line);
+    if (failAt < 5) line->FailStep(all[failAt]);
+    CSerialChannel channel(m_opener);
+    EXPECT_EQ(channel.Open(&m_owner, 12, 57600, 'N', 8, 1, 3, 1024), 1);
+    std::vector<std::string> expected(all.begin(), all.begin() + static_cast<long>(std::min<std::size_t>(failAt + 1, 5)));
+    expected.push_back("purge");
+    EXPECT_EQ(line->Log(), expected) << failAt;
+    EXPECT_EQ(channel.m_bError, failAt < 5 ? 1 : 0);
+    if (failAt == 5) {
+      EXPECT_EQ(line->Settings(), "baud=57600 parity=N data=8 stop=1");
+      EXPECT_TRUE(line->State().rtsEnabled);
+      EXPECT_EQ(line->State().eventChar, 'q');
+      EXPECT_EQ(line->Mask(), 3u);
     }
   }
+  EXPECT_EQ(m_opener->Names().back(), "\\\\.\\COM12");
+}
+
+TEST_F(OnDouble, InputAlreadyWaitingIsDeliveredBeforeAWriteRequest) {
+  // Both become ready while the monitor is parked; the lowest position of
+  // the wait set wins, or the write's purge would throw the input away.
+  m_line->HoldWaits();
+  ASSERT_EQ(Open(), 1);
+  ASSERT_EQ(m_channel.StartMonitor(), 1);
+  ASSERT_TRUE(test::WaitUntil([&] { return m_line->MonitorParked(); }));
+  m_line->Feed("ab");
+  ASSERT_TRUE(m_channel.QueueWrite(Text("x")));
+  m_line->ClearLog();
+  m_line->ReleaseWaits();
+  ASSERT_TRUE(test::WaitUntil([&] { return m_line->Wire().size() == 1 && m_owner.bytes.size() == 2; }));
+  EXPECT_EQ(m_owner.bytes, Text("ab"));
+  EXPECT_EQ(m_line->Log(), (std::vector<std::string>{"read", "read", "purge", "write"}));
+}
+
+TEST_F(OnDouble, CloseDeliversAtMostTheByteInFlight) {
+  // The owner's thread is busy (nothing is dispatched) while a whole
+  // status line waits; closing must not let the line through.
+  for (int run = 0; run < 100; ++run) {
+    auto line = std::make_shared<sim::CLineDouble>();
+    m_opener->Add(3, line);
+    Owner owner;
+    CSerialChannel channel(m_opener);
+    ASSERT_EQ(channel.Open(&owner, 3, 57600, 'N', 8, 1, 3, 1024), 1);
+    ASSERT_EQ(channel.StartMonitor(), 1);
+    while (!channel.MonitorRunning()) std::this_thread::yield();  // past its start-up purge
+    line->Feed("IN1 EDID 07\r\n");
+    // The monitor has read byte 1 and waits for its delivery.
+    while (Count(*line, "read") == 0) std::this_thread::yield();
+    channel.Close();
+    ASSERT_LE(owner.bytes.size(), 1u) << "run " << run;
+    test::Pump(1ms);
+    ASSERT_LE(owner.bytes.size(), 1u) << "run " << run << ": delivered after Close";
+  }
+}
+
+TEST(SerialChannelLimits, WithoutDescriptorsOpenFailsAndCloseStillReturns) {
+  // In a child, so that a hang shows as a failure and the limit stays there.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        ::alarm(10);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = 256;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        // Made while descriptors remain: the sanitizers need one for their checks.
+        Owner owner;
+        auto channel = std::make_unique<CSerialChannel>();
+        std::vector<int> held;
+        for (int fd; (fd = ::dup(0)) >= 0;) held.push_back(fd);
+        const int opened = channel->Open(&owner, 3, 57600, 'N', 8, 1, 3, 1024);
+        const int started = channel->StartMonitor();
+        channel->QueueWrite(std::vector<std::uint8_t>{'x'});
+        channel->Close();
+        const int error = channel->LastOpenError();
+        for (int fd : held) ::close(fd);
+        channel.reset();
+        if (opened != 0 || started != 0 || error != EMFILE) std::_Exit(3);
+        std::_Exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -3,13 +3,21 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <numeric>
+#include <thread>
 #include <string>
 
 #include "Commands.h"
 #include "Device.h"
 #include "EdidFactory.h"
 #include "Presets.h"
+#include "Simulator.h"
 
 namespace vantorq::sim {
 namespace {
@@ -166,6 +174,45 @@ TEST(SimEdids, EveryPresetMatchesItsName) {
     EXPECT_EQ(has4k60, name.find("4K60") != std::string_view::npos);
     EXPECT_EQ(has4k30, name[0] == '4');
   }
+}
+
+}  // namespace
+}  // namespace vantorq::sim
+
+namespace vantorq::sim {
+namespace {
+
+// What COMn of a running simulator answers to one command, read until the
+// line has been quiet for a while.
+std::string Ask(const std::string& link, std::string_view command) {
+  const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
+  if (fd < 0) return "(cannot open)";
+  termios t{};
+  ::tcgetattr(fd, &t);
+  ::cfmakeraw(&t);
+  ::tcsetattr(fd, TCSANOW, &t);
+  [[maybe_unused]] auto n = ::write(fd, command.data(), command.size());
+  std::string got;
+  for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, got.empty() ? 2000 : 100) == 1;) {
+    char buf[256];
+    const auto r = ::read(fd, buf, sizeof buf);
+    if (r <= 0) break;
+    got.append(buf, static_cast<std::size_t>(r));
+  }
+  ::close(fd);
+  return got;
+}
+
+TEST(Simulator, APacedLineCutOnceIsWholeAgainAfterTheReplug) {
+  CSimulator simulator({.com = 2, .hangUpAfter = 4});
+  std::string error;
+  ASSERT_TRUE(simulator.StartThread(error)) << error;
+  const std::string link = simulator.PortDir() + "/COM2";
+  EXPECT_EQ(Ask(link, "\r\nGET STA\r\n"), "IN1 ");
+  for (int i = 0; i < 100 && ::access(link.c_str(), F_OK) != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(Ask(link, "\r\nGET STA\r\n"), "IN1 EDID 07\r\nOUT1 VIDEO 1\r\nOUT1 IMAGE ENH 0\r\n");
 }
 
 }  // namespace

@@ -67,24 +67,32 @@ TEST(WindowMessenger, AbandonLetsABlockedSenderGo) {
   EXPECT_TRUE(owner.received.empty());
 }
 
-TEST(WindowMessenger, ReleaseSenderFreesTheSenderOfTheMessageBeingHandled) {
+TEST(WindowMessenger, AHandOverIsDeliveredOneByOneAndAStopInsideItDropsTheRest) {
   CWindowMessenger messenger;
   Recorder owner;
   messenger.SetTarget(&owner);
   std::atomic<bool> returned{false};
   owner.onMessage = [&] {
-    // As a nested loop inside a handler would: the sender can only go if
-    // it is released from here.
-    messenger.ReleaseSender();
-    EXPECT_TRUE(test::WaitUntil([&] { return returned.load(); }, std::chrono::milliseconds(2000)));
+    // A handler that closes the port from a nested loop (a timer under a
+    // modal box): the sender can only go if the stop lets it go.
+    if (owner.received.size() == 2) {
+      messenger.BeginStop();
+      EXPECT_TRUE(test::WaitUntil([&] { return returned.load(); }, std::chrono::milliseconds(2000)));
+    }
   };
+  const std::vector<SerialNotification> batch{{0x407, 'a'}, {0x407, 'b'}, {0x407, 'c'}, {0x408, 0}};
   std::thread sender([&] {
-    messenger.Send(0x407, 1, 1);
+    messenger.Send(batch, 7);
     returned = true;
   });
   ASSERT_TRUE(test::WaitUntil([&] { return returned.load(); }));
   sender.join();
-  EXPECT_EQ(owner.received.size(), 1u);
+  test::Pump(std::chrono::milliseconds(10));
+  ASSERT_EQ(owner.received.size(), 2u) << "nothing after the stop";
+  EXPECT_EQ(owner.received[1].wParam, 'b');
+  EXPECT_EQ(messenger.HandOvers(), 1u);
+  messenger.Send(0x407, 'd', 7);  // stopped: returns at once, delivers nothing
+  EXPECT_EQ(owner.received.size(), 2u);
 }
 
 }  // namespace

@@ -11,10 +11,19 @@
 #include <QTabBar>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <thread>
 
+#include "ConsoleApp.h"
 #include "ConsoleDlg.h"
+#include "LockFile.h"
 #include "DialogBuilder.h"
 #include "EdidPage.h"
 #include "PseudoTerminal.h"
@@ -147,11 +156,12 @@ TEST_F(ConsoleWindow, APortThatCannotBeOpenedIsSaidSoAndStaysDark) {
   CConsoleDlg& d = *m_dlg;
   ::testing::internal::CaptureStderr();
   d.PortButton()->click();  // nothing on COM1
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            "vantorq: cannot open COM1 (" + m_folder.LinkPath(1) + "): No such file or directory\n")
+  const std::string missing = "COM1 (" + m_folder.LinkPath(1) + "): no such device";
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "vantorq: cannot open " + missing + "\n")
       << "the terminal is told why";
   EXPECT_EQ(m_dialogs->messages,
             QStringList{"Can not find this port or used by other application"});
+  EXPECT_EQ(m_dialogs->details, QStringList{QString::fromStdString(missing)}) << "and so is the operator, beneath";
   EXPECT_EQ(d.m_bPortOpen, 0);
   EXPECT_FALSE(d.LampLit());
   EXPECT_EQ(d.PortButton()->text(), "Turn on Port");
@@ -163,9 +173,12 @@ TEST_F(ConsoleWindow, APortThatCannotBeOpenedIsSaidSoAndStaysDark) {
   ::testing::internal::CaptureStderr();
   d.PortList()->setCurrentIndex(1);
   emit d.PortList()->activated(1);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            "vantorq: cannot open COM2 (" + m_folder.LinkPath(2) + "): Device or resource busy\n");
-  EXPECT_EQ(m_dialogs->messages.size(), 2);
+  const std::string busy = "COM2 (" + m_folder.LinkPath(2) + "): in use by another program (PID " +
+                           std::to_string(::getpid());
+  EXPECT_EQ(::testing::internal::GetCapturedStderr().rfind("vantorq: cannot open " + busy, 0), 0u);
+  ASSERT_EQ(m_dialogs->messages.size(), 2);
+  EXPECT_EQ(m_dialogs->messages[1], "Can not find this port or used by other application");
+  EXPECT_TRUE(m_dialogs->details[1].startsWith(QString::fromStdString(busy))) << m_dialogs->details[1].toStdString();
 }
 
 TEST_F(ConsoleWindow, AHangUpClosesThePortThroughTimer5AndTheButtonReopens) {
@@ -241,6 +254,109 @@ TEST_F(ConsoleWindow, ClosingWhileBytesStreamInEndsCleanly) {
   stop = true;
   feeder.join();
   EXPECT_EQ(test::ThreadCount(), threads);
+}
+
+TEST_F(ConsoleWindow, AnAnswerBufferedWhenTheSearchStepFiresNeverSplitsDisplayAndChannel) {
+  CConsoleDlg& d = *m_dlg;
+  auto& com1 = Attach(1);
+  Attach(2);
+  for (int run = 0; run < 20; ++run) {
+    SCOPED_TRACE(run);
+    d.SearchButton()->click();
+    ASSERT_EQ(d.m_nPort, 1);
+    ASSERT_TRUE(test::WaitUntil([&] { return d.m_serial.MonitorRunning(); }));
+    // The device answers at the end of its window while this thread is
+    // busy: the monitor holds the whole line and waits on its first byte
+    // when timer 4 fires.
+    com1.Send("IN1 EDID 07\r\n");
+    std::this_thread::sleep_for(5ms);
+    d.OnTimer(ID_TIMER_SEARCH);
+    test::Pump(5ms);
+    // Whichever won, the window shows where the channel is.
+    if (d.m_bPortOpen != 0) {
+      EXPECT_EQ(d.m_bSearching, 0);
+      EXPECT_EQ(d.PortList()->currentIndex(), d.m_nPort - 1);
+    } else {
+      EXPECT_EQ(d.m_bSearching, 1);
+      EXPECT_FALSE(d.LampLit());
+      EXPECT_EQ(d.PortButton()->text(), "Turn on Port");
+    }
+    EXPECT_EQ(static_cast<int>(d.m_serial.PortNumber()), d.m_nPort);
+    EXPECT_TRUE(d.m_serial.HasPort());
+  }
+}
+
+TEST_F(ConsoleWindow, AnOperatorsChoiceOfPortEndsARunningSearch) {
+  CConsoleDlg& d = *m_dlg;
+  Attach(1);
+  Attach(2);
+  for (int how = 0; how < 2; ++how) {
+    d.SearchButton()->click();
+    ASSERT_EQ(d.m_bSearching, 1);
+    if (how == 0) {
+      d.PortButton()->click();  // turn on the port being probed
+    } else {
+      d.PortList()->setCurrentIndex(1);
+      emit d.PortList()->activated(1);
+    }
+    EXPECT_EQ(d.m_bSearching, 0);
+    EXPECT_FALSE(d.TimerRunning(ID_TIMER_SEARCH));
+    EXPECT_EQ(d.StatusLine()->text(), " ");
+    d.OnTimer(ID_TIMER_SEARCH);  // a timer event already on its way changes nothing
+    EXPECT_EQ(d.m_bPortOpen, 1);
+    EXPECT_TRUE(d.LampLit());
+    EXPECT_EQ(static_cast<int>(d.m_serial.PortNumber()), d.m_nPort);
+    EXPECT_TRUE(d.m_serial.HasPort());
+    d.PortButton()->click();
+  }
+}
+
+TEST_F(ConsoleWindow, ASearchThatFindsNothingSaysWhyBeneathItsMessage) {
+  CConsoleDlg& d = *m_dlg;
+  Attach(1);  // opens, never answers
+  auto& held = Attach(2);
+  const std::string lockFile = UucpLockDir() + "/" + UucpLockName(held.FarPath());
+  ASSERT_TRUE(test::WriteFile(lockFile, "         1\n"));  // init holds it
+  const timeval old[2] = {{1, 0}, {1, 0}};
+  ::utimes(lockFile.c_str(), old);
+  ::testing::internal::CaptureStderr();
+  d.SearchButton()->click();
+  d.OnTimer(ID_TIMER_SEARCH);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  ::unlink(lockFile.c_str());
+  ASSERT_EQ(m_dialogs->messages, QStringList{"Can not find available device for this console!"});
+  const QStringList lines = m_dialogs->details[0].split('\n');
+  ASSERT_EQ(lines.size(), 2) << m_dialogs->details[0].toStdString();
+  EXPECT_EQ(lines[0], "No answer from COM1.");
+  const std::string busy = "COM2 (" + m_folder.LinkPath(2) + "): in use by another program (PID 1";
+  EXPECT_TRUE(lines[1].startsWith(QString::fromStdString(busy))) << lines[1].toStdString();
+  EXPECT_EQ(err.rfind("vantorq: cannot open " + busy, 0), 0u) << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << "ports that are not there are not listed";
+}
+
+TEST(ConsoleShutdown, ASignalClosesTheWindowAndReleasesThePort) {
+  sim::CPortFolder folder;
+  test::CScopedEnv env("VANTORQ_PORT_DIR", folder.Path());
+  auto pty = sim::CPseudoTerminal::Create();
+  ASSERT_TRUE(pty && folder.Link(1, pty->FarPath()));
+  const std::string lockFile = UucpLockDir() + "/" + UucpLockName(pty->FarPath());
+  test::CDialogRecorder dialogs;
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    bool opened = false;
+    RunConsoleWindow([&](CConsoleDlg& d) {
+      d.PortButton()->click();
+      opened = d.m_bPortOpen == 1 && ::access(lockFile.c_str(), F_OK) == 0;
+      ::raise(sig);
+    });
+    // Back here only because the signal closed the window.
+    EXPECT_TRUE(opened) << sig;
+    const int fd = ::open(pty->FarPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    int exclusive = -1;
+    ::ioctl(fd, TIOCGEXCL, &exclusive);
+    ::close(fd);
+    EXPECT_EQ(exclusive, 0) << sig;
+    EXPECT_NE(::access(lockFile.c_str(), F_OK), 0) << sig;
+  }
 }
 
 TEST_F(ConsoleWindow, Screenshot) {

@@ -6,6 +6,9 @@
 
 #include <QThread>
 
+#include <fstream>
+#include <iterator>
+
 namespace vantorq::test {
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
@@ -42,6 +45,19 @@ int CountEntries(const char* path) {
 int OpenDescriptorCount() { return CountEntries("/proc/self/fd") - 1; }  // less the one reading it
 int ThreadCount() { return CountEntries("/proc/self/task"); }
 
+bool ReadFile(const std::string& path, std::string& text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  text.assign(std::istreambuf_iterator<char>(in), {});
+  return true;
+}
+
+bool WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  return static_cast<bool>(out.flush());
+}
+
 std::chrono::microseconds CpuTime() {
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
@@ -49,8 +65,9 @@ std::chrono::microseconds CpuTime() {
   return std::chrono::microseconds(us(usage.ru_utime) + us(usage.ru_stime));
 }
 
-void CRecordingDialogs::Message(QWidget*, const QString& text) {
+void CRecordingDialogs::Message(QWidget*, const QString& text, const QString& detail) {
   messages << text;
+  details << detail;
   if (onMessage) onMessage(text);
 }
 

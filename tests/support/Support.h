@@ -25,6 +25,10 @@ void Pump(std::chrono::milliseconds span);
 int OpenDescriptorCount();
 int ThreadCount();
 
+// A whole file as text; false when it cannot be read or written.
+bool ReadFile(const std::string& path, std::string& text);
+bool WriteFile(const std::string& path, const std::string& text);
+
 // CPU time this process has used, user and system.
 std::chrono::microseconds CpuTime();
 
@@ -32,10 +36,11 @@ std::chrono::microseconds CpuTime();
 // from a queue, so that no modal dialog ever blocks a test.
 class CRecordingDialogs final : public COperatorDialogs {
  public:
-  void Message(QWidget* parent, const QString& text) override;
+  void Message(QWidget* parent, const QString& text, const QString& detail) override;
   QString OpenFileName(QWidget* parent, const QString& filter, const QString& dir) override;
 
   QStringList messages;
+  QStringList details;  // what each box showed beneath its text, in step with messages
   QStringList fileAnswers;  // taken front first; empty means "cancel"
   QStringList filters;
   std::function<void(const QString&)> onMessage;

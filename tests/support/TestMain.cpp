@@ -9,6 +9,7 @@
 #include <QApplication>
 
 #include <filesystem>
+#include <string>
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -16,6 +17,10 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   char dir[] = "/tmp/vantorq-test-XXXXXX";
   if (::mkdtemp(dir) == nullptr || ::chdir(dir) != 0) return 2;
+  // Port lock files go to a folder of our own, not the system's.
+  const std::string locks = std::string(dir) + "/locks";
+  std::filesystem::create_directory(locks);
+  ::setenv("VANTORQ_LOCK_DIR", locks.c_str(), 1);
   const int result = RUN_ALL_TESTS();
   ::chdir("/");
   std::error_code ec;

@@ -1,0 +1,83 @@
+#include "OpenFailure.h"
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+
+namespace vantorq {
+
+bool PortMissing(int error) {
+  // EIO: a ttyS entry with no UART behind it refuses to open this way.
+  return error == ENOENT || error == ENODEV || error == ENXIO || error == EIO || error == ENOTDIR;
+}
+
+std::string OpenFailureReason(const OpenAttempt& attempt) {
+  switch (attempt.error) {
+    case EACCES:
+    case EPERM:
+      return "Permission denied \u2014 add your user to the dialout group and log in again";
+    case EBUSY:
+    case EWOULDBLOCK:
+      return attempt.holder.empty() ? "in use by another program"
+                                    : "in use by another program (" + attempt.holder + ")";
+    case ENOTTY:
+      return "not a serial port";
+    case EMFILE:
+    case ENFILE:
+      return "too many open files \u2014 close other programs or raise the limit (ulimit -n)";
+    default:
+      break;
+  }
+  if (PortMissing(attempt.error)) return "no such device";
+  return std::strerror(attempt.error);
+}
+
+std::string DescribeOpenFailure(unsigned port, const OpenAttempt& attempt) {
+  return "COM" + std::to_string(port) + " (" + (attempt.path.empty() ? "no device" : attempt.path) +
+         "): " + OpenFailureReason(attempt);
+}
+
+namespace {
+
+std::string PortLabel(const FailedOpen& f) {
+  return "COM" + std::to_string(f.port) + " (" + f.attempt.path + ")";
+}
+
+}  // namespace
+
+std::string SummariseSearch(const std::vector<unsigned>& silent, const std::vector<FailedOpen>& failed) {
+  constexpr std::size_t kNamedPorts = 3;
+  std::string text;
+  if (!silent.empty()) {
+    text += "No answer from ";
+    for (std::size_t i = 0; i < silent.size(); ++i) {
+      if (i > 0) text += ", ";
+      text += "COM" + std::to_string(silent[i]);
+    }
+    text += ".";
+  }
+  // In the order each reason was first met.
+  std::vector<std::string> order;
+  std::map<std::string, std::vector<const FailedOpen*>> byReason;
+  for (const FailedOpen& f : failed) {
+    if (PortMissing(f.attempt.error)) continue;
+    const std::string reason = OpenFailureReason(f.attempt);
+    if (byReason[reason].empty()) order.push_back(reason);
+    byReason[reason].push_back(&f);
+  }
+  for (const std::string& reason : order) {
+    const auto& ports = byReason[reason];
+    if (!text.empty()) text += "\n";
+    for (std::size_t i = 0; i < ports.size() && i < kNamedPorts; ++i) {
+      if (i > 0) text += ", ";
+      text += PortLabel(*ports[i]);
+    }
+    if (ports.size() > kNamedPorts) {
+      text += " and " + std::to_string(ports.size() - kNamedPorts) + " more ports";
+    }
+    text += ": " + reason;
+  }
+  return text;
+}
+
+}  // namespace vantorq

@@ -1,0 +1,34 @@
+#pragma once
+// Why a port could not be opened, in words an operator can act on.
+
+#include <string>
+#include <vector>
+
+#include "SerialPort.h"
+
+namespace vantorq {
+
+// The port is simply not there (no such file, no device or no UART behind
+// it): what a search passes over without a word.
+bool PortMissing(int error);
+
+// "Permission denied — add your user to the dialout group and log in
+// again", "in use by another program (PID 812, minicom)", "no such device".
+std::string OpenFailureReason(const OpenAttempt& attempt);
+
+// "COM33 (/dev/ttyUSB0): " and the reason.
+std::string DescribeOpenFailure(unsigned port, const OpenAttempt& attempt);
+
+struct FailedOpen {
+  unsigned port;
+  OpenAttempt attempt;
+};
+
+// What a search that found no device tells the operator beneath its
+// message: the ports that opened but did not answer, and the ports that
+// could not be opened for a reason other than not being there, one line
+// per reason (ports sharing a reason are listed together). Empty when
+// there is nothing to say.
+std::string SummariseSearch(const std::vector<unsigned>& silent, const std::vector<FailedOpen>& failed);
+
+}  // namespace vantorq
