@@ -1,5 +1,6 @@
 #include "AboutBox.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QPushButton>
 
@@ -19,6 +20,19 @@ CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent) {
   auto* ok = controls.As<QPushButton>(res::ids::kOk);
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void AddAboutItem(QWidget& window, const std::function<void()>& open) {
+  const QString text = res::String(res::ids::kAboutString);
+  if (text.isEmpty()) return;
+  auto* separator = new QAction(&window);
+  separator->setSeparator(true);
+  auto* item = new QAction(text, &window);
+  item->setObjectName(QStringLiteral("aboutAction"));
+  QObject::connect(item, &QAction::triggered, &window, open);
+  window.addAction(separator);
+  window.addAction(item);
+  window.setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 }  // namespace vantorq

@@ -1,8 +1,13 @@
 #include "AddressFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
-#include <cstdio>
+#include <span>
+#include <vector>
+
+#include "FileIo.h"
+#include "Hex.h"
 
 namespace vantorq {
 
@@ -12,19 +17,7 @@ namespace {
 constexpr std::size_t kMaxFileBytes = 1 << 20;
 constexpr int kAsteriskSearch = 50;
 
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
-}
-
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // The characters of the file, read one at a time as a stream would give them.
 class Reader {
@@ -41,13 +34,13 @@ class Reader {
     while (!AtEnd() && IsSpace(Peek())) ++m_pos;
     std::size_t at = m_pos;
     if (at + 2 < m_text.size() && m_text[at] == '0' && (m_text[at + 1] == 'x' || m_text[at + 1] == 'X') &&
-        HexDigit(m_text[at + 2]) >= 0) {
+        HexValue(m_text[at + 2]) >= 0) {
       at += 2;
     }
-    if (at >= m_text.size() || HexDigit(m_text[at]) < 0) return false;
+    if (at >= m_text.size() || HexValue(m_text[at]) < 0) return false;
     value = 0;
-    while (at < m_text.size() && HexDigit(m_text[at]) >= 0) {
-      value = value * 16 + static_cast<std::uint32_t>(HexDigit(m_text[at]));
+    while (at < m_text.size() && HexValue(m_text[at]) >= 0) {
+      value = value * 16 + static_cast<std::uint32_t>(HexValue(m_text[at]));
       ++at;
     }
     m_pos = at;
@@ -116,32 +109,31 @@ void ParseAddressFile(std::string_view text, AddressTable& table) {
 
 void ReadAddressFile(const std::string& path, AddressTable& table,
                      const std::function<void(std::string_view)>& message) {
-  if (!Exists(path)) {
-    std::FILE* out = std::fopen(path.c_str(), "w");
-    if (out == nullptr) {
+  if (!FileExists(path)) {
+    const std::string text = DefaultAddressFile();
+    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    // A default file that could not be written whole (a full disk) is
+    // removed: an empty one would be read as the table for good.
+    if (WriteWholeFile(path, bytes) != WriteResult::Written) {
       message("There is no KVAddrMg.ini and faild to create new empty ini file !");
-      if (!Exists(path)) message("failed");
-    } else {
-      const std::string text = DefaultAddressFile();
-      std::fwrite(text.data(), 1, text.size(), out);
-      std::fclose(out);
+      if (!FileExists(path)) message("failed");
     }
   }
   // Opened for reading and updating: a file that cannot be updated counts
   // as unreadable. The write bits are asked too, since root may update
-  // any file, and a read-only file must read as one whoever runs us.
+  // any file, and a read-only file must read as one whoever runs us. Only
+  // a regular file is read: a FIFO would keep the window from ever opening.
+  const CFileDescriptor in = OpenWithoutWaiting(path, O_RDWR);
   struct stat st {};
-  std::FILE* in = std::fopen(path.c_str(), "r+");
-  if (in == nullptr || ::stat(path.c_str(), &st) != 0 || (st.st_mode & 0222) == 0) {
-    if (in != nullptr) std::fclose(in);
+  std::vector<std::uint8_t> bytes;
+  bool more = false;
+  if (!in || ::fstat(in.Get(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0 ||
+      !ReadUpTo(in.Get(), kMaxFileBytes, bytes, more)) {
     message("File read failed");
     table = AddressTable();
     return;
   }
-  std::string text(kMaxFileBytes, '\0');
-  text.resize(std::fread(text.data(), 1, text.size(), in));
-  std::fclose(in);
-  ParseAddressFile(text, table);
+  ParseAddressFile({reinterpret_cast<const char*>(bytes.data()), bytes.size()}, table);
 }
 
 }  // namespace vantorq

@@ -18,10 +18,12 @@ bool InitSocketLayer() { return true; }
 
 }  // namespace
 
-CConsoleApp::CConsoleApp(int& argc, char** argv) : QApplication(argc, argv) {
-  setApplicationName(QStringLiteral("vantorq"));
-  setApplicationDisplayName(QStringLiteral("Vantorq"));
+void ConfigureApplication(QApplication& app) {
+  app.setApplicationName(QStringLiteral("vantorq"));
+  app.setDesktopFileName(QStringLiteral("vantorq"));
 }
+
+CConsoleApp::CConsoleApp(int& argc, char** argv) : QApplication(argc, argv) { ConfigureApplication(*this); }
 
 bool CConsoleApp::InitInstance() {
   if (!InitSocketLayer()) {

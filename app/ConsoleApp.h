@@ -16,6 +16,10 @@ class CConsoleApp final : public QApplication {
   bool InitInstance();
 };
 
+// The application's names. No display name: the window system would append
+// it to the caption ("Vantorq V0.1 — Vantorq").
+void ConfigureApplication(QApplication& app);
+
 // The main window's whole life: made, run modally (SIGTERM, SIGINT and
 // SIGHUP close it as the close box does), destroyed, which releases the
 // port. `shown` runs once the window's loop is running (tests).

@@ -1,33 +1,24 @@
 #include "ConsoleDlg.h"
 
-#include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTabBar>
 #include <QThread>
-#include <QTimerEvent>
 
 #include <cstdio>
-#include <cstring>
 
 #include "AboutBox.h"
-#include "ComPorts.h"
 #include "Commands.h"
 #include "DialogBuilder.h"
-#include "EdidFiles.h"
 #include "EdidPage.h"
-#include "EdidSummary.h"
 #include "OpenFailure.h"
 #include "OperatorDialogs.h"
+#include "PortList.h"
 #include "Resources.h"
-#include "ReadBack.h"
 #include "SettingsPage.h"
-#include "StatusLine.h"
 
 namespace vantorq {
-
-int g_nSavedPort = 0;
 
 namespace {
 
@@ -36,11 +27,9 @@ const QString kClosePort = QStringLiteral("Close Port");
 const QString kOpenPortAfterError = QStringLiteral("Open port");
 const QString kCannotOpen = QStringLiteral("Can not find this port or used by other application");
 const QString kNoDevice = QStringLiteral("Can not find available device for this console!");
-const QString kPleaseWait = QStringLiteral("Please wait.....");
-const QString kBlank = QStringLiteral(" ");
-constexpr int kFirstProbeWindowMs = 500;
-constexpr int kNextProbeWindowMs = 400;
 constexpr unsigned long kSelectPauseMs = 200;
+
+QString Text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 }  // namespace
 
@@ -59,11 +48,7 @@ CConsoleDlg::CConsoleDlg(QWidget* parent) : QDialog(parent) {
   m_searchButton = controls.As<QPushButton>(res::ids::kSearchButton);
   m_tab = dynamic_cast<res::CTabCtrl*>(controls.Get(res::ids::kTab));
 
-  for (unsigned n = kFirstComPort; n <= kLastComPort; ++n) {
-    m_portList->addItem(QStringLiteral("COM%1").arg(n));
-    m_portList->setItemData(static_cast<int>(n - 1),
-                            QString::fromStdString(ComDevicePath(n)), Qt::ToolTipRole);
-  }
+  FillPortList(*m_portList);
 
   OnInitDialog();
 
@@ -79,57 +64,29 @@ CConsoleDlg::~CConsoleDlg() = default;
 void CConsoleDlg::OnInitDialog() {
   UpdateData(false);
 
-  // There is no system menu to extend on X11 or Wayland: the About item
-  // lives in the window's context menu instead.
-  const QString about = res::String(res::ids::kAboutString);
-  if (!about.isEmpty()) {
-    auto* separator = new QAction(this);
-    separator->setSeparator(true);
-    auto* item = new QAction(about, this);
-    item->setObjectName(QStringLiteral("aboutAction"));
-    connect(item, &QAction::triggered, this, [this] { OnSysCommand(ID_SYSMENU_ABOUT); });
-    addAction(separator);
-    addAction(item);
-    setContextMenuPolicy(Qt::ActionsContextMenu);
-  }
+  AddAboutItem(*this, [this] { OnSysCommand(ID_SYSMENU_ABOUT); });
 
   m_hAppIcon = res::IconPixmap(res::ids::kIconApp);
   setWindowIcon(QIcon(m_hAppIcon));
-
   m_hLampOn = res::IconPixmap(res::ids::kIconLampOn);
   m_hLampOff = res::IconPixmap(res::ids::kIconLampOff);
-  m_bPortOpen = 0;
-  m_nBaud = 57600;
-  m_nPort = 1;
-  m_cParity = 'N';
-  m_nDataBits = 8;
-  m_nStopBits = 1;
-  m_nEventMask = 3;
-
   ShowLamp(false);
   m_portList->setCurrentIndex(m_nPort - 1);
   m_strStatus = QStringLiteral(" ");
 
   m_tab->InsertItem(0, QStringLiteral("Settings"));
   m_tab->InsertItem(1, QStringLiteral("EDID Management"));
-
   m_settingsPage = new CSettingsPage(m_tab);
   m_edidPage = new CEdidPage(m_tab);
   const QRect client = m_tab->rect();
-  const int left = client.left();
-  const int top = client.top();
-  const int right = client.left() + client.width();
-  const int bottom = client.top() + client.height();
   for (QWidget* page : {static_cast<QWidget*>(m_settingsPage), static_cast<QWidget*>(m_edidPage)}) {
-    page->setGeometry(left + 1, top + res::CTabCtrl::kTabRowHeight, right - left - 3,
-                      bottom - top - 21);
+    page->setGeometry(client.left() + 1, client.top() + res::CTabCtrl::kTabRowHeight, client.width() - 3,
+                      client.height() - 21);
   }
   m_settingsPage->show();
   m_edidPage->hide();
 
   ReadAddressFile();
-
-  m_bSearching = 0;
 }
 
 void CConsoleDlg::UpdateData(bool saveAndValidate) {
@@ -145,107 +102,71 @@ void CConsoleDlg::ShowLamp(bool lit) {
   res::SetIcon(*m_lamp, lit ? m_hLampOn : m_hLampOff);
 }
 
+void CConsoleDlg::ShowPortState(bool open, const QString& buttonText) {
+  m_bPortOpen = open ? 1 : 0;
+  m_portButton->setText(buttonText);
+  ShowLamp(open);
+}
+
+void CConsoleDlg::ClosePortShown(const QString& buttonText) {
+  m_bPortOpen = 0;
+  m_portButton->setText(buttonText);
+  CloseChannel();
+  ShowLamp(false);
+}
+
 void CConsoleDlg::OnSerialNotify(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
   // Every other notification takes the default handling, which does nothing.
-  if (message == WM_SERIAL_BYTE) {
-    OnSerialByte(static_cast<unsigned>(wParam & 0xFF), static_cast<unsigned>(lParam));
-  }
+  if (message == WM_SERIAL_BYTE) OnSerialByte(static_cast<unsigned>(wParam & 0xFF), static_cast<unsigned>(lParam));
 }
 
 void CConsoleDlg::OnSerialByte(unsigned byte, unsigned port) {
-  if (port < kFirstComPort || port > kLastComPort) return;
-  if (m_serial.m_bError != 0) {
-    // Closing here would wait for the monitor, which waits for us: the
-    // port is closed by the timer once this handler has returned.
-    SetTimer(ID_TIMER_COMM_ERROR, 1);
-    return;
-  }
-  if (m_bReadBack != 0) {
-    OnReadBackByte(static_cast<std::uint8_t>(byte));
-  } else {
-    OnTextByte(static_cast<std::uint8_t>(byte));
-  }
+  Act(m_router.OnSerialByte(byte, port, m_serial.m_bError != 0));
 }
 
-void CConsoleDlg::OnTextByte(std::uint8_t byte) {
-  m_strLine.push_back(static_cast<char>(byte));
-  if (byte != '\n') return;
-  const protocol::StatusUpdate update = protocol::ParseStatusLine(m_strLine);
-  switch (update.kind) {
-    case protocol::StatusKind::Edid:
-      m_edidPage->SetEdidStatus(update.value);
-      if (m_bSearching != 0) CompleteSearch();
-      break;
-    case protocol::StatusKind::Scaler:
-      m_settingsPage->SetScalerStatus(update.value);
-      break;
-    case protocol::StatusKind::Enhancement:
-      m_settingsPage->SetEnhancementStatus(update.value);
-      break;
-    case protocol::StatusKind::None:
-      break;
-  }
-  m_strLine.clear();
-}
+void CConsoleDlg::OnTextByte(std::uint8_t byte) { Act(m_router.OnTextByte(byte)); }
 
-void CConsoleDlg::CompleteSearch() {
-  ShowLamp(true);
-  m_bPortOpen = 1;
-  m_portButton->setText(kClosePort);
-  m_portList->setCurrentIndex(m_nPort - 1);
-  m_strStatus = kBlank;
-  KillTimer(ID_TIMER_SEARCH);
-  m_bSearching = 0;
-  UpdateData(false);
+void CConsoleDlg::OnReadBackByte(std::uint8_t byte) { Act(m_router.OnReadBackByte(byte)); }
+
+void CConsoleDlg::Act(const RouterEvent& event) {
+  switch (event.kind) {
+    case RouterEvent::Kind::None:
+      break;
+    case RouterEvent::Kind::CommError:
+      SetTimer(ID_TIMER_COMM_ERROR, 1);
+      break;
+    case RouterEvent::Kind::EdidStatus:
+      m_edidPage->SetEdidStatus(event.value);
+      m_search.OnEdidStatus();
+      break;
+    case RouterEvent::Kind::ScalerStatus:
+      m_settingsPage->SetScalerStatus(event.value);
+      break;
+    case RouterEvent::Kind::EnhancementStatus:
+      m_settingsPage->SetEnhancementStatus(event.value);
+      break;
+    case RouterEvent::Kind::ReadBackLine: {
+      const ReadBackOutcome outcome = m_readBack.Complete(event.line, m_strFilePattern, m_readBackBuffer);
+      ShowMessage(this, Text(outcome.message), Text(outcome.detail));
+      if (outcome.saved) {
+        m_edidPage->m_strBasicInfo = Text(outcome.summary);
+        m_edidPage->UpdateData(false);
+      }
+      break;
+    }
+  }
 }
 
 void CConsoleDlg::AwaitReadBack(std::string pattern) {
   m_strFilePattern = std::move(pattern);
-  m_bReadBack = 1;
-}
-
-void CConsoleDlg::OnReadBackByte(std::uint8_t byte) {
-  m_strLine.push_back(static_cast<char>(byte));
-  if (byte != '\n') return;
-  if (!protocol::IsEdidReply(m_strLine)) {
-    // Status lines and noise while a reply is awaited are dropped.
-    m_strLine.clear();
-    return;
-  }
-  protocol::ParseEdidReply(m_strLine, m_readBackBuffer);
-
-  const std::string name = NextEdidFileName(m_strFilePattern);
-  switch (SaveEdidFile(name, m_readBackBuffer)) {
-    case SaveResult::CreateFailed:
-    case SaveResult::WriteFailed:
-      ShowMessage(this, QStringLiteral("Faild to create file"));
-      break;
-    case SaveResult::Vanished:
-      ShowMessage(this, QStringLiteral("failed"));
-      break;
-    case SaveResult::Saved:
-      ShowMessage(this, QStringLiteral("Save to file: ") + QString::fromStdString(name));
-      m_edidPage->m_strBasicInfo = QString::fromStdString(DecodeAndSummarise(m_report, m_readBackBuffer));
-      m_edidPage->UpdateData(false);
-      break;
-  }
-  m_strLine.clear();
-  m_bReadBack = 0;
+  m_router.AwaitReadBack();
 }
 
 void CConsoleDlg::OnSelchangeTab() {
-  switch (m_tab->GetCurSel()) {
-    case 0:
-      m_settingsPage->show();
-      m_edidPage->hide();
-      break;
-    case 1:
-      m_settingsPage->hide();
-      m_edidPage->show();
-      break;
-    default:
-      break;
-  }
+  const int selected = m_tab->GetCurSel();
+  if (selected != 0 && selected != 1) return;
+  m_settingsPage->setVisible(selected == 0);
+  m_edidPage->setVisible(selected == 1);
 }
 
 void CConsoleDlg::OnSysCommand(unsigned id) {
@@ -253,6 +174,18 @@ void CConsoleDlg::OnSysCommand(unsigned id) {
     CAboutBox about(this);
     about.exec();
   }
+}
+
+bool CConsoleDlg::OpenChannel(int port) {
+  // Whatever the old port was saying is not the new one's to finish.
+  m_router.Reset();
+  return m_serial.Open(this, static_cast<unsigned>(port), m_nBaud, m_cParity, m_nDataBits, m_nStopBits,
+                       static_cast<std::uint32_t>(m_nEventMask), kWriteBufferSize) != 0;
+}
+
+void CConsoleDlg::CloseChannel() {
+  m_router.Reset();
+  m_serial.Close();
 }
 
 QString CConsoleDlg::ExplainOpenFailure() const {
@@ -264,197 +197,85 @@ QString CConsoleDlg::ExplainOpenFailure() const {
   return QString::fromStdString(why);
 }
 
-void CConsoleDlg::EndSearch() {
-  // An operator's own choice of port ends a search: its next step would
-  // otherwise close the port the window has just shown as open.
-  KillTimer(ID_TIMER_SEARCH);
-  if (m_bSearching == 0) return;
-  m_bSearching = 0;
-  m_strStatus = kBlank;
-  UpdateData(false);
-}
-
-bool CConsoleDlg::TrySearchPort() {
-  if (OpenPort() != 0) return true;
-  if (!PortMissing(m_serial.LastOpenError())) {
-    m_searchFailures.push_back({static_cast<unsigned>(m_nPort), m_serial.LastOpen()});
-    std::fprintf(stderr, "vantorq: cannot open %s\n",
-                 DescribeOpenFailure(static_cast<unsigned>(m_nPort), m_serial.LastOpen()).c_str());
-  }
-  return false;
-}
-
-void CConsoleDlg::ReportNoDevice() {
-  std::string detail = SummariseSearch(m_searchSilent, m_searchFailures);
-  if (detail.empty()) detail = "No serial port could be opened on COM1 to COM99 \u2014 is the adapter plugged in?";
-  ShowMessage(this, kNoDevice, QString::fromStdString(detail));
-}
-
-int CConsoleDlg::OpenPort() {
-  return m_serial.Open(this, static_cast<unsigned>(m_nPort), m_nBaud, m_cParity, m_nDataBits,
-                       m_nStopBits, static_cast<std::uint32_t>(m_nEventMask), kWriteBufferSize);
-}
-
 void CConsoleDlg::OnTurnOnPort() {
-  EndSearch();
+  m_search.Cancel();
   m_serial.m_bError = 0;
   if (m_bPortOpen != 0) {
-    m_bPortOpen = 0;
-    m_portButton->setText(kTurnOnPort);
-    m_serial.Close();
-    ShowLamp(false);
+    ClosePortShown(kTurnOnPort);
     return;
   }
-  if (OpenPort() != 0) {
+  if (OpenChannel(m_nPort)) {
     m_serial.StartMonitor();
-    ShowLamp(true);
-    m_bPortOpen = 1;
-    m_portButton->setText(kClosePort);
+    ShowPortState(true, kClosePort);
   } else {
     m_bPortOpen = 0;
     ShowMessage(this, kCannotOpen, ExplainOpenFailure());
-    ShowLamp(false);
-    m_portButton->setText(kTurnOnPort);
+    ShowPortState(false, kTurnOnPort);
   }
 }
 
 void CConsoleDlg::OnSelectPort() {
-  EndSearch();
+  m_search.Cancel();
   m_serial.m_bError = 0;
-  if (m_serial.HasPort()) m_serial.Close();
+  if (m_serial.HasPort()) CloseChannel();
   m_nPort = m_portList->currentIndex() + 1;
-  if (OpenPort() == 0) {
-    ShowLamp(false);
+  if (!OpenChannel(m_nPort)) {
+    // The channel holds no port now, whatever the window showed before.
+    ShowPortState(false, kTurnOnPort);
     ShowMessage(this, kCannotOpen, ExplainOpenFailure());
     return;
   }
   if (m_bPortOpen != 0) {
     // Opened but shown closed and not monitored: turning the port on
     // reopens it and starts reception.
-    ShowLamp(false);
-    m_portButton->setText(kTurnOnPort);
-    m_bPortOpen = 0;
+    ShowPortState(false, kTurnOnPort);
   } else {
     m_serial.StartMonitor();
-    ShowLamp(true);
-    m_portButton->setText(kClosePort);
-    m_bPortOpen = 1;
+    ShowPortState(true, kClosePort);
     QThread::msleep(kSelectPauseMs);
   }
 }
 
-void CConsoleDlg::SendProbe() { m_serial.QueueWrite(protocol::ProbeCommand()); }
-
 void CConsoleDlg::OnSearchMachine() {
   m_serial.m_bError = 0;
-  m_bPortOpen = 0;
-  m_portButton->setText(kTurnOnPort);
-  m_serial.Close();
-  ShowLamp(false);
-
-  g_nSavedPort = m_nPort;
-  m_searchSilent.clear();
-  m_searchFailures.clear();
-  for (m_nPort = 1; m_nPort <= static_cast<int>(kLastComPort); ++m_nPort) {
-    if (TrySearchPort()) {
-      m_serial.StartMonitor();
-      SendProbe();
-      m_bSearching = 1;
-      m_strStatus = kPleaseWait;
-      UpdateData(false);
-      SetTimer(ID_TIMER_SEARCH, kFirstProbeWindowMs);
-      return;
-    }
-  }
-  m_nPort = 1;
-  m_strStatus = kBlank;
-  UpdateData(false);
-  KillTimer(ID_TIMER_SEARCH);
-  m_bSearching = 0;
-  ReportNoDevice();
-}
-
-void CConsoleDlg::SearchStep() {
-  // Close delivers nothing: no status line can complete the search here.
-  m_serial.Close();
-  m_searchSilent.push_back(static_cast<unsigned>(m_nPort));
-  for (++m_nPort; m_nPort <= static_cast<int>(kLastComPort); ++m_nPort) {
-    if (TrySearchPort()) {
-      m_serial.StartMonitor();
-      SendProbe();
-      SetTimer(ID_TIMER_SEARCH, kNextProbeWindowMs);
-      return;
-    }
-  }
-  KillTimer(ID_TIMER_SEARCH);
-  m_bSearching = 0;
-  m_nPort = g_nSavedPort;
-  m_strStatus = kBlank;
-  UpdateData(false);
-  ReportNoDevice();
+  ClosePortShown(kTurnOnPort);
+  m_search.Start();
 }
 
 void CConsoleDlg::OnTimer(int id) {
   if (id == ID_TIMER_SEARCH) {
-    if (m_serial.m_bError != 0) {
-      // The port failed mid-search: stop here, timer 5 closes it.
-      KillTimer(ID_TIMER_SEARCH);
-      m_bSearching = 0;
-    } else if (m_bSearching != 0) {
-      SearchStep();
-    } else {
-      KillTimer(ID_TIMER_SEARCH);
-    }
-    return;
-  }
-  if (id == ID_TIMER_COMM_ERROR) {
-    if (m_serial.m_bError != 0) {
-      m_portButton->setText(kOpenPortAfterError);
-      m_serial.Close();
-      ShowLamp(false);
-      m_bPortOpen = 0;
-    }
+    m_search.OnTimer();
+  } else if (id == ID_TIMER_COMM_ERROR) {
+    if (m_serial.m_bError != 0) ClosePortShown(kOpenPortAfterError);
     KillTimer(ID_TIMER_COMM_ERROR);
   }
 }
 
-void CConsoleDlg::SetTimer(int id, int periodMs) {
-  if (id < 0 || id >= static_cast<int>(m_timers.size())) return;
-  if (m_timers[id] != 0) killTimer(m_timers[id]);
-  // Precise: a coarse Qt timer may fire up to 5% early, and the search
-  // windows are promised to the device in full.
-  m_timers[id] = startTimer(periodMs, Qt::PreciseTimer);
-  m_timerPeriods[id] = periodMs;
+bool CConsoleDlg::OpenPort(int port) {
+  if (!OpenChannel(port)) return false;
+  m_serial.StartMonitor();
+  return true;
 }
 
-int CConsoleDlg::TimerPeriod(int id) const {
-  return id >= 0 && id < static_cast<int>(m_timerPeriods.size()) ? m_timerPeriods[id] : 0;
+void CConsoleDlg::SendProbe() { m_serial.QueueWrite(protocol::ProbeCommand()); }
+
+void CConsoleDlg::ShowStatus(std::string_view text) {
+  m_strStatus = Text(text);
+  UpdateData(false);
 }
 
-void CConsoleDlg::KillTimer(int id) {
-  if (id < 0 || id >= static_cast<int>(m_timers.size()) || m_timers[id] == 0) return;
-  killTimer(m_timers[id]);
-  m_timers[id] = 0;
+void CConsoleDlg::ShowFound() {
+  ShowPortState(true, kClosePort);
+  m_portList->setCurrentIndex(m_nPort - 1);
+  ShowStatus(" ");
 }
 
-bool CConsoleDlg::TimerRunning(int id) const {
-  return id >= 0 && id < static_cast<int>(m_timers.size()) && m_timers[id] != 0;
-}
-
-void CConsoleDlg::timerEvent(QTimerEvent* event) {
-  for (int id = 0; id < static_cast<int>(m_timers.size()); ++id) {
-    if (m_timers[id] == event->timerId()) {
-      OnTimer(id);
-      return;
-    }
-  }
-  QDialog::timerEvent(event);
-}
+void CConsoleDlg::ShowNoDevice(const std::string& detail) { ShowMessage(this, kNoDevice, Text(detail)); }
 
 void CConsoleDlg::ReadAddressFile() {
   AddressTable table;
   vantorq::ReadAddressFile(std::string(kAddressFileName), table,
-                           [this](std::string_view text) { ShowMessage(this, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))); });
+                           [this](std::string_view text) { ShowMessage(this, Text(text)); });
   m_wAddress = table.address;
   m_szAddrDesc = table.description;
 }

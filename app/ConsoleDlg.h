@@ -1,7 +1,8 @@
 #pragma once
 // The console's main window: port controls, status line, and the tab
 // control with the two pages. Every byte received from the device arrives
-// here and goes to exactly one receiver.
+// here; the router, the device search and the read-back service decide
+// what it means, and the window shows it.
 
 #include <QDialog>
 #include <QPixmap>
@@ -10,13 +11,16 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "AddressFile.h"
+#include "ByteRouter.h"
+#include "DeviceSearch.h"
+#include "EdidBuffer.h"
 #include "EdidReport.h"
-#include "OpenFailure.h"
 #include "PageHost.h"
+#include "ReadBackService.h"
 #include "SerialChannel.h"
+#include "WindowTimers.h"
 
 class QComboBox;
 class QLabel;
@@ -36,10 +40,7 @@ inline constexpr unsigned ID_SYSMENU_ABOUT = 16;
 
 inline constexpr std::uint32_t kWriteBufferSize = 1024;
 
-// The device search's memory of the port chosen before it began.
-extern int g_nSavedPort;
-
-class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost {
+class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost, private ISearchHost {
  public:
   explicit CConsoleDlg(QWidget* parent = nullptr);
   ~CConsoleDlg() override;
@@ -59,12 +60,10 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost 
   // Pushes member values to the controls (false) or takes them (true).
   void UpdateData(bool saveAndValidate);
 
-  // Window timers by id; starting a running timer restarts it.
-  void SetTimer(int id, int periodMs);
-  void KillTimer(int id);
-  bool TimerRunning(int id) const;
-  // The period the timer was last started with, 0 if never.
-  int TimerPeriod(int id) const;
+  void SetTimer(int id, int periodMs) { m_timers.SetTimer(id, periodMs); }
+  void KillTimer(int id) { m_timers.KillTimer(id); }
+  bool TimerRunning(int id) const { return m_timers.Running(id); }
+  int TimerPeriod(int id) const { return m_timers.Period(id); }
 
   // CPageHost
   bool PortOpen() const override { return m_bPortOpen != 0; }
@@ -84,18 +83,17 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost 
   CEdidPage* EdidPage() const { return m_edidPage; }
   // Which lamp icon control 1007 shows: true for the lit one.
   bool LampLit() const { return m_bLampLit; }
+  CByteRouter& Router() { return m_router; }
+  CDeviceSearch& Search() { return m_search; }
 
   // The window's state, shared with its pages and read by the tests as
   // plain members, in the order the window declares them.
   QString m_strStatus;
   CSerialChannel m_serial;
   EdidReport m_report;
-  int m_bSearching = 0;
   std::uint8_t m_bPortOpen = 0;
-  int m_bReadBack = 0;
-  std::array<std::uint8_t, 256> m_readBackBuffer{};
+  EdidBuffer m_readBackBuffer{};
   std::string m_strFilePattern;
-  std::string m_strLine;
   std::array<std::uint16_t, kAddressCount> m_wAddress{};
   std::array<std::array<char, kAddrDescChars + 1>, kAddressCount> m_szAddrDesc{};
   int m_nBaud = 57600;
@@ -108,21 +106,34 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost 
   QPixmap m_hLampOff;
   QPixmap m_hAppIcon;
 
- protected:
-  void timerEvent(QTimerEvent* event) override;
-
  private:
   void OnInitDialog();
+  void Act(const RouterEvent& event);
   void ShowLamp(bool lit);
-  int OpenPort();
+  void ShowPortState(bool open, const QString& buttonText);
+  // The port closed, shown dark with `buttonText` on the button.
+  void ClosePortShown(const QString& buttonText);
+  bool OpenChannel(int port);
+  void CloseChannel();
   QString ExplainOpenFailure() const;
-  void EndSearch();
-  bool TrySearchPort();
-  void ReportNoDevice();
-  void SendProbe();
-  void SearchStep();
-  void CompleteSearch();
   void ReadAddressFile();
+
+  // ISearchHost: the search's port, timer 4 and display.
+  bool OpenPort(int port) override;
+  OpenAttempt LastOpen() const override { return m_serial.LastOpen(); }
+  void SendProbe() override;
+  void ClosePort() override { CloseChannel(); }
+  bool PortFailed() const override { return m_serial.m_bError != 0; }
+  void SetSearchTimer(int periodMs) override { SetTimer(ID_TIMER_SEARCH, periodMs); }
+  void KillSearchTimer() override { KillTimer(ID_TIMER_SEARCH); }
+  void ShowStatus(std::string_view text) override;
+  void ShowFound() override;
+  void ShowNoDevice(const std::string& detail) override;
+
+  CByteRouter m_router;
+  CDeviceSearch m_search{*this, m_nPort};
+  CReadBackService m_readBack{m_report};
+  CWindowTimers m_timers{[this](int id) { OnTimer(id); }};
 
   QComboBox* m_portList = nullptr;
   QLabel* m_lamp = nullptr;
@@ -133,12 +144,6 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost 
   CSettingsPage* m_settingsPage = nullptr;
   CEdidPage* m_edidPage = nullptr;
   bool m_bLampLit = false;
-  // Qt timer ids by window timer id (0: not running).
-  std::array<int, 8> m_timers{};
-  std::array<int, 8> m_timerPeriods{};
-  // What the running search met, for the operator if it finds nothing.
-  std::vector<unsigned> m_searchSilent;
-  std::vector<FailedOpen> m_searchFailures;
 };
 
 }  // namespace vantorq

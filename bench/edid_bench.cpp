@@ -8,6 +8,7 @@
 #include <fstream>
 #include <vector>
 
+#include "EdidFile.h"
 #include "EdidReport.h"
 #include "EdidSummary.h"
 

@@ -15,9 +15,10 @@
 #include <cstdint>
 #include <span>
 
-namespace vantorq::edid {
 
-inline constexpr std::size_t kEdidSize = 256;
+#include "EdidBuffer.h"
+
+namespace vantorq::edid {
 
 class EdidBytes {
  public:

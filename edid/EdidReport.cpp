@@ -6,7 +6,7 @@ namespace vantorq {
 
 using namespace edid;
 
-void EdidReport::DecodeSection(std::span<const std::uint8_t, 256> bytes, int section) {
+void EdidReport::DecodeSection(EdidView bytes, int section) {
   const EdidBytes e(bytes);
   switch (section) {
     case kVideoSection:

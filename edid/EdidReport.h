@@ -6,6 +6,8 @@
 #include <span>
 #include <string>
 
+#include "EdidBuffer.h"
+
 namespace vantorq {
 
 enum EdidSection : int {
@@ -19,7 +21,7 @@ class EdidReport {
   // Appends the text of one section of `edid` to its string; any other
   // section value appends nothing. Keeps no state between calls, tests no
   // header or checksum, and never fails.
-  void DecodeSection(std::span<const std::uint8_t, 256> edid, int section);
+  void DecodeSection(EdidView edid, int section);
 
   // Empties the three texts.
   void Clear();

@@ -30,19 +30,12 @@ std::string EdidSummary(const EdidReport& report) {
   return out;
 }
 
-std::string DecodeAndSummarise(EdidReport& report, std::span<const std::uint8_t, 256> edid) {
+std::string DecodeAndSummarise(EdidReport& report, EdidView edid) {
   report.Clear();
   report.DecodeSection(edid, kVideoSection);
   report.DecodeSection(edid, kAudioSection);
   report.DecodeSection(edid, kGeneralSection);
   return EdidSummary(report);
-}
-
-std::array<std::uint8_t, 256> EdidFromFileBytes(std::span<const std::uint8_t> bytes) {
-  std::array<std::uint8_t, 256> edid;
-  edid.fill(0xFF);
-  std::copy_n(bytes.begin(), std::min(bytes.size(), edid.size()), edid.begin());
-  return edid;
 }
 
 }  // namespace vantorq

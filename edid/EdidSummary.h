@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <array>
 
+#include "EdidBuffer.h"
 #include "EdidReport.h"
 
 namespace vantorq {
@@ -20,10 +20,6 @@ std::string EdidSummary(const EdidReport& report);
 
 // Empties the report, decodes the three sections in order and returns the
 // summary: what a read-back puts on the page.
-std::string DecodeAndSummarise(EdidReport& report, std::span<const std::uint8_t, 256> edid);
-
-// An EDID as a file holds it: the first 256 bytes, a shorter file
-// completed with 0xFF.
-std::array<std::uint8_t, 256> EdidFromFileBytes(std::span<const std::uint8_t> bytes);
+std::string DecodeAndSummarise(EdidReport& report, EdidView edid);
 
 }  // namespace vantorq

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "EdidFile.h"
 #include "EdidReport.h"
 #include "EdidSummary.h"
 

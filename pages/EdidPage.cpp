@@ -9,9 +9,10 @@
 
 #include "Commands.h"
 #include "DialogBuilder.h"
-#include "EdidFiles.h"
+#include "EdidFile.h"
 #include "OperatorDialogs.h"
 #include "PageHost.h"
+#include "ReadBackService.h"
 #include "Resources.h"
 
 namespace vantorq {
@@ -69,26 +70,23 @@ void CEdidPage::SendEdidPreset(int preset) { SendFromPage(this, protocol::Preset
 
 void CEdidPage::OnReadEdid() {
   UpdateData(true);
-  if (m_nPortChoice == -1) {
-    ShowMessage(this, QStringLiteral("Please select the target port first"));
-    return;
+  const ReadBackRequest request = PlanReadBack(m_nPortChoice, m_nPreset);
+  switch (request.kind) {
+    case ReadBackRequest::Kind::NeedPort:
+      ShowMessage(this, QStringLiteral("Please select the target port first"));
+      return;
+    case ReadBackRequest::Kind::NeedPreset:
+      // An input read names a preset; with none selected there is no
+      // command to send and nothing to wait for.
+      ShowMessage(this, QStringLiteral("Please select the EDID preset first"));
+      return;
+    case ReadBackRequest::Kind::Send:
+      break;
   }
-  const bool output = m_nPortChoice == 1 || m_nPreset == 0;
-  if (!output && m_nPreset < 0) {
-    // An input read names a preset; with none selected there is no
-    // command to send and nothing to wait for.
-    ShowMessage(this, QStringLiteral("Please select the EDID preset first"));
-    return;
-  }
-  if (output) {
-    SendFromPage(this, protocol::OutputEdidReadCommand());
-  } else {
-    SendFromPage(this, protocol::InputEdidReadCommand(m_nPreset));
-  }
-  // Awaited even when nothing was sent: the port may be closed.
-  if (CPageHost* host = CPageHost::Of(this)) {
-    host->AwaitReadBack(EdidFilePattern(output ? "Matrix_EDID_out" : "Matrix_EDID_inp"));
-  }
+  SendFromPage(this, request.Command());
+  // Awaited even when nothing was sent: the port may be closed (opening
+  // one forgets the wait).
+  if (CPageHost* host = CPageHost::Of(this)) host->AwaitReadBack(request.pattern);
 }
 
 void CEdidPage::OnLoadEdid() {
@@ -96,7 +94,7 @@ void CEdidPage::OnLoadEdid() {
       this, QStringLiteral("bin file(*.bin)|*.bin|all file(*.*)|*.*||"), QDir::currentPath());
   if (path.isEmpty()) return;
   UpdateData(false);
-  std::array<std::uint8_t, 256> edid{};
+  EdidBuffer edid{};
   switch (LoadEdidFile(path.toStdString(), edid)) {
     case LoadResult::ReadFailed:
       ShowMessage(this, QStringLiteral("File read failed"));
@@ -107,9 +105,14 @@ void CEdidPage::OnLoadEdid() {
     case LoadResult::Loaded:
       break;
   }
-  SendFromPage(this, protocol::UserEdidWriteCommand(edid));
-  ShowMessage(this, QStringLiteral("Note: EDID data is just saved to user define buffer. If want to use "
-                                   "this EDID, need to set the EDID to User_EDID."));
+  if (SendFromPage(this, protocol::UserEdidWriteCommand(edid))) {
+    ShowMessage(this, QStringLiteral("Note: EDID data is just saved to user define buffer. If want to use "
+                                     "this EDID, need to set the EDID to User_EDID."));
+  } else {
+    // The note would claim the device has the EDID; it has nothing.
+    ShowMessage(this, QStringLiteral("The port is not open: the EDID was not sent to the device."),
+                QStringLiteral("Turn on the port (or search for the device), then load the file again."));
+  }
   UpdateData(false);
 }
 

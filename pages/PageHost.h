@@ -30,10 +30,11 @@ class CPageHost {
 };
 
 // What every page sender does: the command goes out in one write, and only
-// while the window shows the port as open; otherwise it is dropped quietly.
-inline void SendFromPage(QWidget* page, std::span<const std::uint8_t> command) {
+// while the window shows the port as open. True when it was handed to the
+// channel.
+inline bool SendFromPage(QWidget* page, std::span<const std::uint8_t> command) {
   CPageHost* host = CPageHost::Of(page);
-  if (host != nullptr && host->PortOpen()) host->Serial().QueueWrite(command);
+  return host != nullptr && host->PortOpen() && host->Serial().QueueWrite(command);
 }
 
 }  // namespace vantorq

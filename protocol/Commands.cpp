@@ -1,5 +1,7 @@
 #include "Commands.h"
 
+#include "Hex.h"
+
 #include <string_view>
 
 namespace vantorq::protocol {
@@ -79,14 +81,12 @@ CommandBytes<kOutputEdidReadLength> OutputEdidReadCommand() {
   return Builder<kOutputEdidReadLength>().Crlf().Text("GET OUT1 EDID  DATA").Crlf().Done();
 }
 
-CommandBytes<kUserEdidWriteLength> UserEdidWriteCommand(
-    std::span<const std::uint8_t, kEdidSize> edid) {
-  constexpr std::string_view kHex = "0123456789ABCDEF";
+CommandBytes<kUserEdidWriteLength> UserEdidWriteCommand(EdidView edid) {
   Builder<kUserEdidWriteLength> b;
   b.Text("SET IN1 EDID U1 DATA ");
   for (std::size_t i = 0; i < edid.size(); ++i) {
-    b.Byte(static_cast<std::uint8_t>(kHex[edid[i] >> 4]));
-    b.Byte(static_cast<std::uint8_t>(kHex[edid[i] & 0x0F]));
+    b.Byte(static_cast<std::uint8_t>(kUpperHexDigits[edid[i] >> 4]));
+    b.Byte(static_cast<std::uint8_t>(kUpperHexDigits[edid[i] & 0x0F]));
     if (i + 1 < edid.size()) b.Byte(' ');
   }
   return b.Crlf().Done();

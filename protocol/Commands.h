@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <span>
 
+#include "EdidBuffer.h"
+
 namespace vantorq::protocol {
 
 inline constexpr std::size_t kProbeLength = 11;
@@ -17,7 +19,6 @@ inline constexpr std::size_t kPresetLength = 19;
 inline constexpr std::size_t kInputEdidReadLength = 24;
 inline constexpr std::size_t kOutputEdidReadLength = 23;
 inline constexpr std::size_t kUserEdidWriteLength = 790;
-inline constexpr std::size_t kEdidSize = 256;
 
 template <std::size_t N>
 using CommandBytes = std::array<std::uint8_t, N>;
@@ -36,7 +37,6 @@ CommandBytes<kInputEdidReadLength> InputEdidReadCommand(int preset);
 CommandBytes<kOutputEdidReadLength> OutputEdidReadCommand();
 // "SET IN1 EDID U1 DATA ", the bytes as upper-case hex pairs separated by
 // single blanks, CR LF.
-CommandBytes<kUserEdidWriteLength> UserEdidWriteCommand(
-    std::span<const std::uint8_t, kEdidSize> edid);
+CommandBytes<kUserEdidWriteLength> UserEdidWriteCommand(EdidView edid);
 
 }  // namespace vantorq::protocol

@@ -16,7 +16,7 @@ bool IsEdidReply(std::string_view line) {
   return line.find("EDID ") != std::string_view::npos && line.find("DATA ") != std::string_view::npos;
 }
 
-std::size_t ParseEdidReply(std::string_view line, std::span<std::uint8_t, 256> edid) {
+std::size_t ParseEdidReply(std::string_view line, std::span<std::uint8_t, kEdidSize> edid) {
   const auto data = line.find("DATA ");
   if (data == std::string_view::npos) return 0;
   const std::size_t limit = std::min(line.size(), kReplyScanLimit);

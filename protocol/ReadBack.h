@@ -6,6 +6,8 @@
 #include <span>
 #include <string_view>
 
+#include "EdidBuffer.h"
+
 namespace vantorq::protocol {
 
 // Only the first this many characters of a reply are searched for digits.
@@ -19,6 +21,6 @@ bool IsEdidReply(std::string_view line);
 // character right after it is the low digit, unchecked (a non-decimal
 // character counts as its code minus 87). Where the digits run out, the
 // remaining bytes keep what they held. Returns how many bytes were parsed.
-std::size_t ParseEdidReply(std::string_view line, std::span<std::uint8_t, 256> edid);
+std::size_t ParseEdidReply(std::string_view line, std::span<std::uint8_t, kEdidSize> edid);
 
 }  // namespace vantorq::protocol

@@ -17,8 +17,9 @@ class CQtDialogs final : public COperatorDialogs {
   }
 
   QString OpenFileName(QWidget* parent, const QString& filter, const QString& dir) override {
-    // Qt's dialog has no read-only check box to hide.
-    return QFileDialog::getOpenFileName(parent, QString(), dir, QtFileFilter(filter));
+    const auto dialog = MakeOpenFileDialog(parent, filter, dir);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return {};
+    return dialog->selectedFiles().constFirst();
   }
 };
 
@@ -45,9 +46,19 @@ QString QtFileFilter(const QString& filter) {
   for (int i = 0; i + 1 < parts.size(); i += 2) {
     if (parts[i].isEmpty()) break;
     // The name already shows the pattern; Qt only needs it in brackets.
-    entries << parts[i] + QStringLiteral(" (") + parts[i + 1] + QStringLiteral(")");
+    const QString pattern = parts[i + 1] == QStringLiteral("*.*") ? QStringLiteral("*") : parts[i + 1];
+    entries << parts[i] + QStringLiteral(" (") + pattern + QStringLiteral(")");
   }
   return entries.join(QStringLiteral(";;"));
+}
+
+std::unique_ptr<QFileDialog> MakeOpenFileDialog(QWidget* parent, const QString& filter, const QString& dir) {
+  auto dialog = std::make_unique<QFileDialog>(parent, QString(), dir, QtFileFilter(filter));
+  dialog->setFileMode(QFileDialog::ExistingFile);
+  dialog->setAcceptMode(QFileDialog::AcceptOpen);
+  // Each entry's name already shows its pattern; Qt would add it again.
+  dialog->setOption(QFileDialog::HideNameFilterDetails);
+  return dialog;
 }
 
 }  // namespace vantorq

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class QFileDialog;
 class QWidget;
 
 namespace vantorq {
@@ -28,7 +29,13 @@ void SetOperatorDialogs(std::unique_ptr<COperatorDialogs> dialogs);
 // Shorthand for OperatorDialogs().Message.
 void ShowMessage(QWidget* parent, const QString& text, const QString& detail = QString());
 
-// "a|b|c|d||" to Qt's "a (b);;c (d)" form, keeping each entry's name.
+// "a|b|c|d||" to Qt's "a (b);;c (d)" form, keeping each entry's name. A
+// pattern "*.*" means every file, as it does where the form comes from,
+// and becomes "*" (which also lists files without a dot).
 QString QtFileFilter(const QString& filter);
+
+// The open-file dialog the console shows: each entry of `filter` by its
+// name alone, starting in `dir`.
+std::unique_ptr<QFileDialog> MakeOpenFileDialog(QWidget* parent, const QString& filter, const QString& dir);
 
 }  // namespace vantorq

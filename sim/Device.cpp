@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "Hex.h"
 #include "Presets.h"
 
 namespace vantorq::sim {
@@ -9,13 +10,6 @@ namespace vantorq::sim {
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 

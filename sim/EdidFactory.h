@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <string_view>
 
+#include "EdidBuffer.h"
+
 namespace vantorq::sim {
 
-using Edid = std::array<std::uint8_t, 256>;
+using Edid = EdidBuffer;
 
 enum class Resolution { Fhd60, Uhd30, Uhd60 };
 

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -120,6 +122,30 @@ TEST_F(AddressFileTest, AFileThatCannotBeCreatedIsSaidThreeTimes) {
   EXPECT_EQ(messages, (std::vector<std::string>{"There is no KVAddrMg.ini and faild to create new empty ini file !",
                                                 "failed", "File read failed"}));
   EXPECT_EQ(t.Description(31), "          ");
+}
+
+// In a child: a full disk is a file size limit there, and a read that
+// blocks on a FIFO must fail the test instead of hanging it.
+TEST_F(AddressFileTest, AFullDiskOrAFifoNeverLeavesTheConsoleWithABadFile) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::vector<std::string> creationFailed{
+      "There is no KVAddrMg.ini and faild to create new empty ini file !", "failed", "File read failed"};
+  auto fullDisk = [&] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{100, 100};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    Read();
+    // Not a cut-short file that every later start would read as the table.
+    return messages == creationFailed && !fs::exists(m_path);
+  };
+  EXPECT_EXIT(std::_Exit(fullDisk() ? 0 : 3), ::testing::ExitedWithCode(0), "");
+  ASSERT_EQ(::mkfifo(m_path.c_str(), 0600), 0);
+  auto fifo = [&] {
+    ::alarm(5);
+    Read();
+    return messages == std::vector<std::string>{"File read failed"};
+  };
+  EXPECT_EXIT(std::_Exit(fifo() ? 0 : 3), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(AddressFileParse, RandomFilesNeverOverrunTheTable) {

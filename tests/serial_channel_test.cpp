@@ -49,15 +49,7 @@ struct Owner final : CSerialOwner {
 // A line on COMn: a pseudo-terminal behind a link in a private port folder.
 class Line : public ::testing::Test {
  protected:
-  void SetUp() override { m_env = std::make_unique<test::CScopedEnv>("VANTORQ_PORT_DIR", m_folder.Path()); }
-
-  sim::CPseudoTerminal& Attach(unsigned com) {
-    auto pty = sim::CPseudoTerminal::Create();
-    EXPECT_TRUE(pty);
-    EXPECT_TRUE(m_folder.Link(com, pty->FarPath()));
-    m_ptys.push_back(std::move(pty));
-    return *m_ptys.back();
-  }
+  sim::CPseudoTerminal& Attach(unsigned com) { return m_lines.Attach(com); }
 
   static bool Start(CSerialChannel& channel) {
     return channel.StartMonitor() == 1 && test::WaitUntil([&] { return channel.MonitorRunning(); });
@@ -67,9 +59,8 @@ class Line : public ::testing::Test {
     return channel.Open(&owner, com, 57600, 'N', 8, 1, EV_RXCHAR | EV_RXFLAG, 1024);
   }
 
-  sim::CPortFolder m_folder;
-  std::unique_ptr<test::CScopedEnv> m_env;
-  std::vector<std::unique_ptr<sim::CPseudoTerminal>> m_ptys;
+  test::CPortLines m_lines;
+  const sim::CPortFolder& m_folder = m_lines.Folder();
 };
 
 TEST_F(Line, EveryByteValueArrivesInOrderWithItsPortNumber) {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "EdidFile.h"
 #include "EdidReport.h"
 #include "EdidSummary.h"
 
@@ -25,23 +26,6 @@ enum class What { All, Video, Audio, General, Summary };
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "vantorq-edid: %s\n%s", message.c_str(), kUsage);
   return 2;
-}
-
-// Reads up to 256 bytes; false with errno set when the file cannot be read.
-bool ReadEdidFile(const char* path, std::vector<std::uint8_t>& bytes) {
-  std::FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
-  bytes.resize(256);
-  const std::size_t n = std::fread(bytes.data(), 1, bytes.size(), f);
-  const bool failed = std::ferror(f) != 0;
-  const int error = errno;
-  std::fclose(f);
-  if (failed) {
-    errno = error != 0 ? error : EIO;
-    return false;
-  }
-  bytes.resize(n);
-  return true;
 }
 
 void Write(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
@@ -91,9 +75,11 @@ int main(int argc, char** argv) {
   vantorq::EdidReport report;
   for (const char* path : files) {
     std::vector<std::uint8_t> bytes;
-    if (!ReadEdidFile(path, bytes)) {
+    bool more = false;
+    int error = 0;
+    if (!vantorq::ReadEdidInput(path, vantorq::kEdidSize, bytes, more, error)) {
       std::fflush(stdout);
-      std::fprintf(stderr, "vantorq-edid: %s: %s\n", path, std::strerror(errno));
+      std::fprintf(stderr, "vantorq-edid: %s: %s\n", path, std::strerror(error));
       status = 2;
       continue;
     }

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "EdidBuilder.h"
+#include "EdidFile.h"
 #include "EdidSummary.h"
 
 namespace vantorq::test {

@@ -37,27 +37,17 @@ using namespace std::chrono_literals;
 
 class ConsoleWindow : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_env = std::make_unique<test::CScopedEnv>("VANTORQ_PORT_DIR", m_folder.Path());
-    m_dlg = std::make_unique<CConsoleDlg>();
-  }
+  void SetUp() override { m_dlg = std::make_unique<CConsoleDlg>(); }
   void TearDown() override { m_dlg.reset(); }
 
-  sim::CPseudoTerminal& Attach(unsigned com) {
-    auto pty = sim::CPseudoTerminal::Create();
-    EXPECT_TRUE(pty);
-    EXPECT_TRUE(m_folder.Link(com, pty->FarPath()));
-    m_ptys.push_back(std::move(pty));
-    return *m_ptys.back();
-  }
+  sim::CPseudoTerminal& Attach(unsigned com) { return m_lines.Attach(com); }
 
   void Feed(std::string_view bytes, unsigned port) {
     for (char c : bytes) m_dlg->OnSerialByte(static_cast<std::uint8_t>(c), port);
   }
 
-  sim::CPortFolder m_folder;
-  std::unique_ptr<test::CScopedEnv> m_env;
-  std::vector<std::unique_ptr<sim::CPseudoTerminal>> m_ptys;
+  test::CPortLines m_lines;
+  const sim::CPortFolder& m_folder = m_lines.Folder();
   test::CDialogRecorder m_dialogs;
   std::unique_ptr<CConsoleDlg> m_dlg;
 };
@@ -81,8 +71,8 @@ TEST_F(ConsoleWindow, StartsClosedOnCom1WithTheSettingsTab) {
   EXPECT_EQ(d.StatusLine()->text(), "") << "the blank shows only at the next push";
   EXPECT_EQ(d.m_strStatus, " ");
   EXPECT_EQ(d.m_bPortOpen, 0);
-  EXPECT_EQ(d.m_bSearching, 0);
-  EXPECT_EQ(d.m_bReadBack, 0);
+  EXPECT_EQ(d.Search().m_bSearching, 0);
+  EXPECT_EQ(d.Router().m_bReadBack, 0);
   EXPECT_EQ(d.m_nPort, 1);
   EXPECT_EQ(d.m_nBaud, 57600);
   EXPECT_EQ(d.m_cParity, 'N');
@@ -109,24 +99,14 @@ TEST_F(ConsoleWindow, TheShownPageAlwaysMatchesTheTab) {
   }
 }
 
-TEST_F(ConsoleWindow, BytesAreRoutedByPortNumberErrorFlagAndReadBackFlag) {
+// Where each byte goes is tested on the router; here, what the window does
+// when the router says the line has failed.
+TEST_F(ConsoleWindow, ASerialErrorDropsBytesAndClosesThePortThroughTimer5) {
   CConsoleDlg& d = *m_dlg;
-  Feed("a", 0);
-  Feed("b", 100);
-  EXPECT_EQ(d.m_strLine, "") << "port numbers outside 1..99 are ignored";
   Feed("c", 1);
-  Feed("d", 99);
-  EXPECT_EQ(d.m_strLine, "cd");
-  Feed("\n", 5);
-  EXPECT_EQ(d.m_strLine, "");
-
-  d.m_bReadBack = 1;
-  Feed("EDID DATA \n", 5);
-  EXPECT_EQ(d.m_bReadBack, 0) << "the read-back receiver took the line";
-
   d.m_serial.m_bError = 1;
   Feed("e", 5);
-  EXPECT_EQ(d.m_strLine, "") << "after a serial error every byte is dropped";
+  EXPECT_EQ(d.Router().m_strLine, "c") << "after a serial error every byte is dropped";
   EXPECT_TRUE(d.TimerRunning(ID_TIMER_COMM_ERROR));
   test::Pump(30ms);
   EXPECT_FALSE(d.TimerRunning(ID_TIMER_COMM_ERROR)) << "timer 5 stops itself";
@@ -143,7 +123,7 @@ TEST_F(ConsoleWindow, ThePortButtonOpensAndClosesThePort) {
   EXPECT_EQ(d.PortButton()->text(), "Close Port");
   EXPECT_TRUE(d.m_serial.HasPort());
   pty.Send("xy");
-  EXPECT_TRUE(test::WaitUntil([&] { return d.m_strLine == "xy"; }));
+  EXPECT_TRUE(test::WaitUntil([&] { return d.Router().m_strLine == "xy"; }));
   d.PortButton()->click();
   EXPECT_EQ(d.m_bPortOpen, 0);
   EXPECT_FALSE(d.LampLit());
@@ -201,7 +181,7 @@ TEST_F(ConsoleWindow, AHangUpClosesThePortThroughTimer5AndTheButtonReopens) {
   EXPECT_EQ(d.PortButton()->text(), "Close Port");
   ASSERT_TRUE(test::WaitUntil([&] { return d.m_serial.MonitorRunning(); }));
   again.Send("ok");
-  EXPECT_TRUE(test::WaitUntil([&] { return d.m_strLine == "ok"; }));
+  EXPECT_TRUE(test::WaitUntil([&] { return d.Router().m_strLine == "ok"; }));
 }
 
 TEST_F(ConsoleWindow, TheAboutItemOpensTheAboutBox) {
@@ -246,7 +226,7 @@ TEST_F(ConsoleWindow, ClosingWhileBytesStreamInEndsCleanly) {
   std::thread feeder([&] {
     while (!stop) pty.Send("SOME STATUS LINE 123\r\n");
   });
-  ASSERT_TRUE(test::WaitUntil([&] { return !m_dlg->m_strLine.empty(); }));
+  ASSERT_TRUE(test::WaitUntil([&] { return !m_dlg->Router().m_strLine.empty(); }));
   // Closed as the close box does, then destroyed as the application does,
   // with the monitor in the middle of a delivery.
   m_dlg->reject();
@@ -274,10 +254,10 @@ TEST_F(ConsoleWindow, AnAnswerBufferedWhenTheSearchStepFiresNeverSplitsDisplayAn
     test::Pump(5ms);
     // Whichever won, the window shows where the channel is.
     if (d.m_bPortOpen != 0) {
-      EXPECT_EQ(d.m_bSearching, 0);
+      EXPECT_EQ(d.Search().m_bSearching, 0);
       EXPECT_EQ(d.PortList()->currentIndex(), d.m_nPort - 1);
     } else {
-      EXPECT_EQ(d.m_bSearching, 1);
+      EXPECT_EQ(d.Search().m_bSearching, 1);
       EXPECT_FALSE(d.LampLit());
       EXPECT_EQ(d.PortButton()->text(), "Turn on Port");
     }
@@ -292,14 +272,14 @@ TEST_F(ConsoleWindow, AnOperatorsChoiceOfPortEndsARunningSearch) {
   Attach(2);
   for (int how = 0; how < 2; ++how) {
     d.SearchButton()->click();
-    ASSERT_EQ(d.m_bSearching, 1);
+    ASSERT_EQ(d.Search().m_bSearching, 1);
     if (how == 0) {
       d.PortButton()->click();  // turn on the port being probed
     } else {
       d.PortList()->setCurrentIndex(1);
       emit d.PortList()->activated(1);
     }
-    EXPECT_EQ(d.m_bSearching, 0);
+    EXPECT_EQ(d.Search().m_bSearching, 0);
     EXPECT_FALSE(d.TimerRunning(ID_TIMER_SEARCH));
     EXPECT_EQ(d.StatusLine()->text(), " ");
     d.OnTimer(ID_TIMER_SEARCH);  // a timer event already on its way changes nothing

@@ -1,13 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <QComboBox>
+#include <QFileDialog>
+#include <QListView>
+
 #include <QButtonGroup>
 #include <QRadioButton>
 #include <QWidget>
 
 #include <array>
 
+#include "AboutBox.h"
+#include "ConsoleDlg.h"
 #include "DialogBuilder.h"
+#include "EdidPage.h"
+#include "SettingsPage.h"
 #include "OperatorDialogs.h"
+#include "Support.h"
 
 namespace vantorq::res {
 namespace {
@@ -60,9 +69,74 @@ TEST(DialogBuilder, RadioGroupsEndAtTheNextGroupOrAtAnotherKindOfControl) {
 
 TEST(FileFilter, TheBarSeparatedListBecomesQtEntries) {
   EXPECT_EQ(QtFileFilter("bin file(*.bin)|*.bin|all file(*.*)|*.*||"),
-            "bin file(*.bin) (*.bin);;all file(*.*) (*.*)");
+            "bin file(*.bin) (*.bin);;all file(*.*) (*)");
   EXPECT_EQ(QtFileFilter("a|*.a"), "a (*.a)");
   EXPECT_EQ(QtFileFilter(""), "");
+}
+
+TEST(FileFilter, TheDialogShowsEachEntryByItsNameAndAllFileListsEveryFile) {
+  test::CWorkFolder work;
+  ASSERT_TRUE(test::WriteFile("edid.bin", "x") && test::WriteFile("README", "x") && test::WriteFile("a.txt", "x"));
+  const auto dialog = MakeOpenFileDialog(nullptr, "bin file(*.bin)|*.bin|all file(*.*)|*.*||",
+                                         QString::fromStdString(work.Path()));
+  dialog->show();
+  auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+  ASSERT_NE(types, nullptr);
+  ASSERT_EQ(types->count(), 2);
+  EXPECT_EQ(types->itemText(0), "bin file(*.bin)");
+  EXPECT_EQ(types->itemText(1), "all file(*.*)");
+  auto* list = dialog->findChild<QListView*>("listView");
+  ASSERT_NE(list, nullptr);
+  auto shown = [&] {
+    QStringList names;
+    const QModelIndex root = list->rootIndex();
+    for (int r = 0; r < list->model()->rowCount(root); ++r) names << list->model()->index(r, 0, root).data().toString();
+    names.sort();
+    return names;
+  };
+  ASSERT_TRUE(test::WaitUntil([&] { return shown() == QStringList{"edid.bin"}; })) << shown().join(",").toStdString();
+  dialog->selectNameFilter(dialog->nameFilters().at(1));
+  EXPECT_TRUE(test::WaitUntil([&] { return shown() == (QStringList{"README", "a.txt", "edid.bin"}); }))
+      << shown().join(",").toStdString();
+}
+
+}  // namespace
+}  // namespace vantorq::res
+
+namespace vantorq::res {
+namespace {
+
+// The real window's controls where their rows put them, in dialog units of
+// the font they are drawn in.
+TEST(DialogGeometry, EveryBuiltControlStandsWhereItsRowSays) {
+  test::CDialogRecorder dialogs;
+  CConsoleDlg window;
+  CAboutBox about(&window);
+  const struct {
+    const DialogSpec& spec;
+    QWidget* host;
+  } forms[] = {{ConsoleDialog(), &window},
+               {SettingsDialog(), window.SettingsPage()},
+               {EdidDialog(), window.EdidPage()},
+               {AboutDialog(), &about}};
+  int checked = 0;
+  for (const auto& f : forms) {
+    const DialogUnits units = DialogUnitsFor(f.host->font());
+    for (const ControlSpec& c : f.spec.controls) {
+      if (c.id == kNoId) continue;
+      auto* w = f.host->findChild<QWidget*>(QStringLiteral("ctl%1").arg(c.id), Qt::FindDirectChildrenOnly);
+      ASSERT_NE(w, nullptr) << c.id;
+      const QRect expected = ToPixels(units, c.x, c.y, c.w, c.h);
+      EXPECT_EQ(w->pos(), expected.topLeft()) << c.id;
+      EXPECT_EQ(w->width(), expected.width()) << c.id;
+      // A closed drop-down list is as tall as its font; the row gives the open list's height.
+      if (c.kind != ControlKind::ComboBox) {
+        EXPECT_EQ(w->height(), expected.height()) << c.id;
+      }
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 6 + 12 + 25 + 1);
 }
 
 }  // namespace

@@ -6,6 +6,12 @@
 
 #include <QThread>
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
 #include <fstream>
 #include <iterator>
 
@@ -97,6 +103,35 @@ CScopedEnv::~CScopedEnv() {
   } else {
     ::unsetenv(m_name.c_str());
   }
+}
+
+CWorkFolder::CWorkFolder() {
+  static int count = 0;
+  m_old = std::filesystem::current_path().string();
+  m_dir = (std::filesystem::temp_directory_path() /
+           ("vantorq-work-" + std::to_string(::getpid()) + "-" + std::to_string(count++)))
+              .string();
+  std::filesystem::create_directories(m_dir);
+  std::filesystem::current_path(m_dir);
+}
+
+CWorkFolder::~CWorkFolder() {
+  std::error_code ec;
+  std::filesystem::current_path(m_old, ec);
+  std::filesystem::permissions(m_dir, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(m_dir, ec);
+}
+
+CPortLines::CPortLines() : m_env("VANTORQ_PORT_DIR", m_folder.Path()) {}
+
+sim::CPseudoTerminal& CPortLines::Attach(unsigned com) {
+  auto pty = sim::CPseudoTerminal::Create();
+  if (!pty || !m_folder.Link(com, pty->FarPath())) {
+    ADD_FAILURE() << "no pseudo-terminal for COM" << com;
+    std::abort();
+  }
+  m_ptys.push_back(std::move(pty));
+  return *m_ptys.back();
 }
 
 sim::SimOptions CSimulatedDevice::Fast(sim::SimOptions options) {

@@ -8,10 +8,16 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "OperatorDialogs.h"
+#include "PseudoTerminal.h"
 #include "Simulator.h"
+
+// QStrings in failure messages as text, not as arrays of code units.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace vantorq::test {
 
@@ -68,6 +74,36 @@ class CScopedEnv {
   std::string m_name;
   bool m_had;
   std::string m_old;
+};
+
+// A private working folder, made current for the lifetime of the object:
+// the console saves its files in the current one.
+class CWorkFolder {
+ public:
+  CWorkFolder();
+  ~CWorkFolder();
+  CWorkFolder(const CWorkFolder&) = delete;
+  CWorkFolder& operator=(const CWorkFolder&) = delete;
+  const std::string& Path() const { return m_dir; }
+
+ private:
+  std::string m_old;
+  std::string m_dir;
+};
+
+// Serial lines on COMn: pseudo-terminals behind links in a private port
+// folder that VANTORQ_PORT_DIR names for the lifetime of the object.
+class CPortLines {
+ public:
+  CPortLines();
+  sim::CPseudoTerminal& Attach(unsigned com);
+  const sim::CPortFolder& Folder() const { return m_folder; }
+  std::string LinkPath(unsigned com) const { return m_folder.LinkPath(com); }
+
+ private:
+  sim::CPortFolder m_folder;
+  CScopedEnv m_env;
+  std::vector<std::unique_ptr<sim::CPseudoTerminal>> m_ptys;
 };
 
 // The simulated device on its own thread, its port folder in

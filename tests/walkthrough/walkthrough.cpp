@@ -9,6 +9,7 @@
 #include <QButtonGroup>
 #include <QDir>
 #include <QPixmap>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "ConsoleApp.h"
 #include "ConsoleDlg.h"
 #include "DialogBuilder.h"
 #include "EdidPage.h"
@@ -45,6 +47,7 @@ bool Shot(QWidget& window, const QString& path) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  vantorq::ConfigureApplication(app);
   const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
   vantorq::test::CDialogRecorder dialogs;  // message boxes are recorded, never block
 
@@ -54,6 +57,16 @@ int main(int argc, char** argv) {
     return Fail("the window never showed");
   }
   std::printf("platform: %s\n", qPrintable(QGuiApplication::platformName()));
+  // The caption as the window manager sees it, nothing appended.
+  QProcess xprop;
+  xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(dlg.winId()), QStringLiteral("_NET_WM_NAME")});
+  if (xprop.waitForFinished(5000) && xprop.exitCode() == 0) {
+    const QString caption = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
+    std::printf("caption: %s\n", qPrintable(caption));
+    if (!caption.endsWith(QStringLiteral("= \"Vantorq V0.1\""))) return Fail("the caption is not \"Vantorq V0.1\"");
+  } else {
+    std::printf("caption: not checked (no xprop)\n");
+  }
 
   dlg.SearchButton()->click();
   if (!WaitUntil([&] { return dlg.m_bPortOpen != 0; }, 10000ms)) return Fail("the search found no device");

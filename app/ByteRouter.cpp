@@ -1,0 +1,74 @@
+#include "ByteRouter.h"
+
+#include "ComPorts.h"
+#include "ReadBack.h"
+#include "StatusLine.h"
+
+namespace vantorq {
+
+CByteRouter::CByteRouter() {
+  // Reserved once: a line never makes the buffer grow.
+  m_strLine.reserve(kMaxLineLength);
+  m_completed.reserve(kMaxLineLength);
+}
+
+void CByteRouter::Reset() {
+  m_bReadBack = 0;
+  m_strLine.clear();
+  m_bDiscarding = false;
+}
+
+RouterEvent CByteRouter::OnSerialByte(unsigned byte, unsigned port, bool serialError) {
+  if (port < kFirstComPort || port > kLastComPort) return {};
+  // Closing here would wait for the monitor, which waits for us: the
+  // window closes the port by timer 5 once this handler has returned.
+  if (serialError) return {RouterEvent::Kind::CommError, 0, {}};
+  const auto b = static_cast<std::uint8_t>(byte);
+  return m_bReadBack != 0 ? OnReadBackByte(b) : OnTextByte(b);
+}
+
+bool CByteRouter::Append(std::uint8_t byte) {
+  if (m_bDiscarding) {
+    m_bDiscarding = byte != '\n';
+    return false;
+  }
+  if (m_strLine.size() >= kMaxLineLength) {
+    m_strLine.clear();
+    m_bDiscarding = byte != '\n';
+    return false;
+  }
+  m_strLine.push_back(static_cast<char>(byte));
+  return byte == '\n';
+}
+
+RouterEvent CByteRouter::OnTextByte(std::uint8_t byte) {
+  if (!Append(byte)) return {};
+  const protocol::StatusUpdate update = protocol::ParseStatusLine(m_strLine);
+  m_strLine.clear();
+  switch (update.kind) {
+    case protocol::StatusKind::Edid:
+      return {RouterEvent::Kind::EdidStatus, update.value, {}};
+    case protocol::StatusKind::Scaler:
+      return {RouterEvent::Kind::ScalerStatus, update.value, {}};
+    case protocol::StatusKind::Enhancement:
+      return {RouterEvent::Kind::EnhancementStatus, update.value, {}};
+    case protocol::StatusKind::None:
+      break;
+  }
+  return {};
+}
+
+RouterEvent CByteRouter::OnReadBackByte(std::uint8_t byte) {
+  if (!Append(byte)) return {};
+  if (!protocol::IsEdidReply(m_strLine)) {
+    // Status lines and noise while a reply is awaited are dropped.
+    m_strLine.clear();
+    return {};
+  }
+  m_completed.swap(m_strLine);
+  m_strLine.clear();
+  m_bReadBack = 0;
+  return {RouterEvent::Kind::ReadBackLine, 0, m_completed};
+}
+
+}  // namespace vantorq

@@ -1,0 +1,109 @@
+#include "DeviceSearch.h"
+
+#include <cstdio>
+
+#include "ComPorts.h"
+
+namespace vantorq {
+
+int g_nSavedPort = 0;
+
+namespace {
+
+constexpr std::string_view kPleaseWait = "Please wait.....";
+constexpr std::string_view kBlank = " ";
+constexpr int kLastPort = static_cast<int>(kLastComPort);
+
+}  // namespace
+
+CDeviceSearch::CDeviceSearch(ISearchHost& host, int& port) : m_host(host), m_nPort(port) {}
+
+bool CDeviceSearch::TryPort() {
+  if (m_host.OpenPort(m_nPort)) return true;
+  const OpenAttempt attempt = m_host.LastOpen();
+  if (!PortMissing(attempt.error)) {
+    m_failed.push_back({static_cast<unsigned>(m_nPort), attempt});
+    // One line per port that is there but would not open; the hundred
+    // that are simply absent are not worth a line each.
+    std::fprintf(stderr, "vantorq: cannot open %s\n",
+                 DescribeOpenFailure(static_cast<unsigned>(m_nPort), attempt).c_str());
+  }
+  return false;
+}
+
+void CDeviceSearch::Start() {
+  g_nSavedPort = m_nPort;
+  m_silent.clear();
+  m_failed.clear();
+  for (m_nPort = 1; m_nPort <= kLastPort; ++m_nPort) {
+    if (TryPort()) {
+      m_host.SendProbe();
+      m_bSearching = 1;
+      m_host.ShowStatus(kPleaseWait);
+      m_host.SetSearchTimer(kFirstProbeWindowMs);
+      return;
+    }
+  }
+  // No port opened at all: the port number stays at 1.
+  m_nPort = 1;
+  m_host.ShowStatus(kBlank);
+  m_host.KillSearchTimer();
+  m_bSearching = 0;
+  NoDevice();
+}
+
+void CDeviceSearch::OnTimer() {
+  if (m_host.PortFailed()) {
+    // The port failed mid-search: the search ends without a message, the
+    // status line keeps "Please wait....." and timer 5 closes the port.
+    m_host.KillSearchTimer();
+    m_bSearching = 0;
+  } else if (m_bSearching != 0) {
+    Step();
+  } else {
+    m_host.KillSearchTimer();
+  }
+}
+
+void CDeviceSearch::Step() {
+  // The port that did not answer in time. Closing delivers nothing, so no
+  // status line can complete the search while it closes.
+  m_host.ClosePort();
+  m_silent.push_back(static_cast<unsigned>(m_nPort));
+  for (++m_nPort; m_nPort <= kLastPort; ++m_nPort) {
+    if (TryPort()) {
+      m_host.SendProbe();
+      m_host.SetSearchTimer(kNextProbeWindowMs);
+      return;
+    }
+  }
+  m_host.KillSearchTimer();
+  m_bSearching = 0;
+  m_nPort = g_nSavedPort;
+  m_host.ShowStatus(kBlank);
+  NoDevice();
+}
+
+void CDeviceSearch::NoDevice() {
+  std::string detail = SummariseSearch(m_silent, m_failed);
+  if (detail.empty()) detail = "No serial port could be opened on COM1 to COM99 \u2014 is the adapter plugged in?";
+  m_host.ShowNoDevice(detail);
+}
+
+bool CDeviceSearch::OnEdidStatus() {
+  if (m_bSearching == 0) return false;
+  // The port stays open and monitored; nothing is sent.
+  m_host.KillSearchTimer();
+  m_bSearching = 0;
+  m_host.ShowFound();
+  return true;
+}
+
+void CDeviceSearch::Cancel() {
+  m_host.KillSearchTimer();
+  if (m_bSearching == 0) return;
+  m_bSearching = 0;
+  m_host.ShowStatus(kBlank);
+}
+
+}  // namespace vantorq
