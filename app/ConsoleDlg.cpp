@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabBar>
 #include <QThread>
@@ -151,6 +152,7 @@ void CConsoleDlg::Act(const RouterEvent& event) {
       if (outcome.saved) {
         m_edidPage->m_strBasicInfo = Text(outcome.summary);
         m_edidPage->UpdateData(false);
+        m_edidPage->InfoBox()->setToolTip(Text(outcome.verdict));
       }
       break;
     }

@@ -43,6 +43,25 @@ EdidBuffer EdidFromFileBytes(std::span<const std::uint8_t> bytes);
 bool ReadEdidInput(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes, bool& more,
                    int& error);
 
+// What an EDID input holds, told by its content: binary bytes, or text
+// carrying the bytes as hexadecimal pairs.
+struct EdidInput {
+  enum class Form {
+    Binary,
+    HexDump,      // lines of pairs, as decoders and technicians print them
+    Xrandr,       // the "EDID:" block of xrandr --verbose
+    DeviceReply,  // the device's read reply line ("... EDID ... DATA xx xx ...")
+  };
+  Form form = Form::Binary;
+  std::vector<std::uint8_t> bytes;
+};
+
+// Text is any input of printable characters and white space only; its
+// bytes are the pairs of the device's reply line, of an xrandr "EDID:"
+// block, or of the first run of lines made of pairs ("00 ff", "00ff",
+// "0x00,"), blank lines included. Anything else is binary.
+EdidInput InterpretEdidInput(std::span<const std::uint8_t> raw);
+
 enum class LoadResult { Loaded, ReadFailed, NotBin };
 
 // The load of the EDID page: opens `path` (without waiting on a FIFO),

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Commands.h"
+#include "EdidCheck.h"
 #include "EdidFile.h"
 #include "EdidSummary.h"
 #include "FileIo.h"
@@ -78,6 +79,9 @@ ReadBackOutcome CReadBackService::Complete(std::string_view line, std::string_vi
   outcome.saved = true;
   outcome.message = "Save to file: " + *name;
   outcome.summary = DecodeAndSummarise(m_report, buffer);
+  const EdidVerdict verdict = CheckEdid(buffer);
+  outcome.verdict = "EDID check: " + (verdict.Passed() ? std::string("header, checksums and extension count are right")
+                                                       : verdict.Summary());
   return outcome;
 }
 

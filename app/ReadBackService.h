@@ -41,6 +41,7 @@ struct ReadBackOutcome {
   std::string message;  // the box's text
   std::string detail;   // beneath it, when there is more to say
   std::string summary;  // the page's new basic information, when saved
+  std::string verdict;  // what the check of the saved EDID found, when saved
 };
 
 class CReadBackService {

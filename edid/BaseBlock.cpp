@@ -20,7 +20,8 @@ constexpr std::uint8_t kProductNameTag = 0xFC;
 constexpr std::uint8_t kRangeLimitsTag = 0xFD;
 
 bool DisplayDescriptorAt(const EdidBytes& e, std::size_t i, std::uint8_t tag) {
-  return e.Byte(i) == 0 && e.Byte(i + 1) == 0 && e.Byte(i + 2) == 0 && e.Byte(i + 3) == tag;
+  // The tag first: at almost every offset it is what tells them apart.
+  return e.Byte(i + 3) == tag && e.Byte(i) == 0 && e.Byte(i + 1) == 0 && e.Byte(i + 2) == 0;
 }
 
 }  // namespace

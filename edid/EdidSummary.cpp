@@ -21,6 +21,7 @@ bool CopyLine(std::string_view text, std::string_view key, std::string& out) {
 
 std::string EdidSummary(const EdidReport& report) {
   std::string out;
+  out.reserve(256);  // seven short lines: one allocation
   CopyLine(report.m_strGeneral, "Manufacture's Name", out);
   CopyLine(report.m_strGeneral, "Maximum Pixel Clock", out);
   CopyLine(report.m_strGeneral, "3D video", out);

@@ -1,12 +1,13 @@
-// libFuzzer target: any bytes, taken as an EDID file, through the three
-// report sections and the summary. Checks the report's shape as well as
-// the sanitizers' silence.
+// libFuzzer target: any bytes, taken as an EDID input (binary or hex text),
+// through the checks, the three report sections and the summary. Checks
+// the report's shape as well as the sanitizers' silence.
 
 #include <cstdint>
 #include <cstdlib>
 #include <span>
 #include <string>
 
+#include "EdidCheck.h"
 #include "EdidFile.h"
 #include "EdidReport.h"
 #include "EdidSummary.h"
@@ -27,7 +28,11 @@ void CheckLines(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const auto edid = vantorq::EdidFromFileBytes(std::span<const std::uint8_t>(data, size));
+  const auto input = vantorq::InterpretEdidInput(std::span<const std::uint8_t>(data, size));
+  Check(input.form != vantorq::EdidInput::Form::Binary || input.bytes.size() == size);
+  const auto verdict = vantorq::CheckEdid(input.bytes);
+  Check(!input.bytes.empty() || !verdict.Passed());  // empty input is never passed
+  const auto edid = vantorq::EdidFromFileBytes(input.bytes);
   vantorq::EdidReport report;
   const std::string summary = vantorq::DecodeAndSummarise(report, edid);
   Check(summary.rfind("Manufacture's Name:", 0) == 0);

@@ -1,5 +1,6 @@
-// vantorq-edid: decodes EDID files as the console does, for technicians and
-// scripts. Output is the console's own text, CR LF line ends and all.
+// vantorq-edid: decodes EDIDs as the console does, for technicians and
+// scripts. The report is the console's own text, CR LF line ends and all;
+// what is wrong with an input goes to standard error, never into it.
 
 #include <cerrno>
 #include <cstdio>
@@ -8,102 +9,306 @@
 #include <string_view>
 #include <vector>
 
+#include "EdidCheck.h"
 #include "EdidFile.h"
 #include "EdidReport.h"
 #include "EdidSummary.h"
+#include "Monitors.h"
 
 namespace {
 
+using vantorq::EdidBuffer;
+using vantorq::EdidInput;
+
 constexpr const char* kUsage =
-    "usage: vantorq-edid [--section video|audio|general | --summary] FILE...\n"
-    "Decodes each FILE (its first 256 bytes; a shorter file is completed with 0xFF)\n"
-    "and writes the video, audio and general report sections, or the one section\n"
-    "asked for, or the console's short summary. With several files, each output is\n"
-    "preceded by a line \"==> FILE <==\".\n";
+    "usage: vantorq-edid [--section video|audio|general | --summary] [--lf] FILE...\n"
+    "       vantorq-edid --check FILE...\n"
+    "       vantorq-edid --fix-checksum OUT FILE\n"
+    "       vantorq-edid --compare A B\n"
+    "       vantorq-edid --list-monitors | --monitor NAME\n"
+    "\n"
+    "Decodes each FILE as the console does: its first 256 bytes, a shorter EDID\n"
+    "completed with 0xFF. A FILE is binary, or text holding the bytes as hex pairs:\n"
+    "a hex dump, the EDID block of xrandr --verbose, or the device's read reply\n"
+    "line. - reads standard input. With several files each output is preceded by\n"
+    "\"==> FILE <==\".\n"
+    "\n"
+    "  --section S        one section of the report: video, audio or general\n"
+    "  --summary          the summary the console's EDID page shows\n"
+    "  --lf               end lines with LF (the console's report uses CR LF)\n"
+    "  --check            only the verdict, \"FILE: ok\" or \"FILE: FAILED\"\n"
+    "  --fix-checksum OUT write a 256-byte copy of FILE with both checksums corrected\n"
+    "  --compare A B      the report lines that differ: - from A, + from B\n"
+    "  --list-monitors    this PC's monitors that show an EDID (/sys/class/drm)\n"
+    "  --monitor NAME     decode the EDID of the monitor on connector NAME\n"
+    "  --version, --help\n"
+    "\n"
+    "Problems (length, header, checksums, extension count) are told on standard\n"
+    "error with the value found and the value expected. Exit status: 0; 1 when\n"
+    "--check finds a problem or --compare a difference, or no monitor is found;\n"
+    "2 when an input is empty or cannot be read, or the command line is wrong.\n";
+
+// Far beyond any EDID; only the first 256 bytes are ever decoded.
+constexpr std::size_t kMaxInput = 1 << 20;
 
 enum class What { All, Video, Audio, General, Summary };
+
+struct Options {
+  What what = What::All;
+  bool check = false;
+  bool lf = false;
+  bool compare = false;
+  bool listMonitors = false;
+  std::string fixOut;
+  std::string monitor;
+  std::vector<std::string> files;
+};
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "vantorq-edid: %s\n%s", message.c_str(), kUsage);
   return 2;
 }
 
-void Write(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+void Write(std::string_view text, bool lf) {
+  if (!lf) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return;
+  }
+  std::string out(text);
+  for (std::size_t at = out.find("\r\n"); at != std::string::npos; at = out.find("\r\n", at)) out.erase(at, 1);
+  std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+std::string Shown(const std::string& path) { return path == "-" ? "(standard input)" : path; }
+
+void Say(const std::string& path, const std::string& text) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "vantorq-edid: %s: %s\n", Shown(path).c_str(), text.c_str());
+}
+
+// Reads and interprets one input; false (said on stderr) when it cannot be
+// read or is empty.
+bool Load(const std::string& path, EdidInput& input) {
+  std::vector<std::uint8_t> raw;
+  bool more = false;
+  int error = 0;
+  if (!vantorq::ReadEdidInput(path, kMaxInput, raw, more, error)) {
+    Say(path, std::strerror(error));
+    return false;
+  }
+  if (more) Say(path, "longer than " + std::to_string(kMaxInput) + " bytes; the rest was not read");
+  input = vantorq::InterpretEdidInput(raw);
+  if (input.bytes.empty()) {
+    Say(path, raw.empty() ? "was empty" : "holds no EDID bytes");
+    return false;
+  }
+  return true;
+}
+
+std::string Report(const EdidBuffer& edid, What what) {
+  vantorq::EdidReport report;
+  const std::string summary = vantorq::DecodeAndSummarise(report, edid);
+  switch (what) {
+    case What::Video: return report.m_strVideo;
+    case What::Audio: return report.m_strAudio;
+    case What::General: return report.m_strGeneral;
+    case What::Summary: return summary;
+    case What::All: break;
+  }
+  return report.m_strVideo + report.m_strAudio + report.m_strGeneral;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t start = 0; start < text.size();) {
+    const auto end = text.find('\n', start);
+    lines.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end + 1 - start));
+    start = end == std::string::npos ? text.size() : end + 1;
+  }
+  return lines;
+}
+
+// The lines that differ, in report order: a longest common subsequence of
+// the two reports' lines stays unprinted.
+int Compare(const std::vector<std::string>& files, const Options& o) {
+  if (files.size() != 2) return UsageError("--compare needs two files");
+  EdidInput a;
+  EdidInput b;
+  if (!Load(files[0], a) || !Load(files[1], b)) return 2;
+  const auto x = SplitLines(Report(vantorq::EdidFromFileBytes(a.bytes), o.what));
+  const auto y = SplitLines(Report(vantorq::EdidFromFileBytes(b.bytes), o.what));
+  std::vector<std::vector<int>> common(x.size() + 1, std::vector<int>(y.size() + 1, 0));
+  for (std::size_t i = x.size(); i-- > 0;) {
+    for (std::size_t j = y.size(); j-- > 0;) {
+      common[i][j] = x[i] == y[j] ? common[i + 1][j + 1] + 1 : std::max(common[i + 1][j], common[i][j + 1]);
+    }
+  }
+  bool differ = false;
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < x.size() || j < y.size()) {
+    if (i < x.size() && j < y.size() && x[i] == y[j]) {
+      ++i;
+      ++j;
+    } else if (j == y.size() || (i < x.size() && common[i + 1][j] >= common[i][j + 1])) {
+      Write("- " + x[i++], o.lf);
+      differ = true;
+    } else {
+      Write("+ " + y[j++], o.lf);
+      differ = true;
+    }
+  }
+  return differ ? 1 : 0;
+}
+
+int FixChecksum(const Options& o) {
+  if (o.files.size() != 1) return UsageError("--fix-checksum needs one FILE");
+  EdidInput input;
+  if (!Load(o.files[0], input)) return 2;
+  EdidBuffer edid = vantorq::EdidFromFileBytes(input.bytes);
+  std::string said;
+  for (int block = 0; block < 2; ++block) {
+    auto& sum = edid[static_cast<std::size_t>(block) * vantorq::kEdidBlockSize + vantorq::kEdidBlockSize - 1];
+    const std::uint8_t expected = vantorq::ExpectedChecksum(edid, block);
+    if (sum != expected) {
+      char text[64];
+      std::snprintf(text, sizeof text, "%sblock %d checksum 0x%02x, was 0x%02x", said.empty() ? "" : ", ", block,
+                    expected, sum);
+      said += text;
+      sum = expected;
+    }
+  }
+  int error = 0;
+  if (vantorq::WriteWholeFile(o.fixOut, edid, &error) != vantorq::WriteResult::Written) {
+    Say(o.fixOut, std::strerror(error));
+    return 2;
+  }
+  Say(o.fixOut, said.empty() ? "both checksums were right already" : said);
+  return 0;
+}
+
+int ListMonitors(const Options& o) {
+  const auto monitors = vantorq::tool::ListMonitors();
+  if (monitors.empty()) {
+    std::fprintf(stderr, "vantorq-edid: no monitor shows an EDID under %s\n", vantorq::tool::DrmFolder().c_str());
+    return 1;
+  }
+  for (const auto& m : monitors) {
+    EdidInput input;
+    if (!Load(m.edidPath, input)) continue;
+    const std::string general = Report(vantorq::EdidFromFileBytes(input.bytes), What::General);
+    auto value = [&](std::string_view key) {
+      const auto at = general.find(key);
+      if (at == std::string::npos) return std::string();
+      std::string text = general.substr(at + key.size(), general.find('\r', at) - at - key.size());
+      while (!text.empty() && text.back() == ' ') text.pop_back();
+      return text;
+    };
+    Write(m.connector + "\t" + value("Manufacture's Name:") + "\t" + value("Display Product Name:") + "\r\n", o.lf);
+  }
+  return 0;
+}
+
+int Decode(const Options& o) {
+  int status = 0;
+  bool first = true;
+  for (const std::string& path : o.files) {
+    EdidInput input;
+    if (!Load(path, input)) {
+      status = 2;
+      continue;
+    }
+    const vantorq::EdidVerdict verdict = vantorq::CheckEdid(input.bytes);
+    for (const auto& problem : verdict.problems) Say(path, problem.text);
+    if (o.check) {
+      Write(Shown(path) + (verdict.Passed() ? ": ok\r\n" : ": FAILED\r\n"), o.lf);
+      if (!verdict.Passed()) status = std::max(status, 1);
+      continue;
+    }
+    if (o.files.size() > 1) {
+      // As head(1) does: a blank line between files, then the name.
+      Write(std::string(first ? "" : "\n") + "==> " + Shown(path) + " <==\n", false);
+    }
+    first = false;
+    Write(Report(vantorq::EdidFromFileBytes(input.bytes), o.what), o.lf);
+  }
+  return status;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  What what = What::All;
-  std::vector<const char*> files;
+  Options o;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (options && arg == "--") {
+    auto value = [&](std::string_view name, std::string& out) {
+      if (arg.rfind(std::string(name) + "=", 0) == 0) {
+        out = std::string(arg.substr(name.size() + 1));
+        return true;
+      }
+      if (i + 1 >= argc) return false;
+      out = argv[++i];
+      return true;
+    };
+    auto is = [&](std::string_view name) { return arg == name || arg.rfind(std::string(name) + "=", 0) == 0; };
+    std::string v;
+    if (!options || arg == "-" || arg.empty() || arg[0] != '-') {
+      o.files.emplace_back(arg);
+    } else if (arg == "--") {
       options = false;
-    } else if (options && (arg == "--help" || arg == "-h")) {
+    } else if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
-    } else if (options && arg == "--summary") {
-      what = What::Summary;
-    } else if (options && (arg == "--section" || arg.rfind("--section=", 0) == 0)) {
-      std::string_view value;
-      if (arg == "--section") {
-        if (i + 1 >= argc) return UsageError("--section needs video, audio or general");
-        value = argv[++i];
+    } else if (arg == "--version") {
+      std::printf("vantorq-edid %s\n", VANTORQ_VERSION);
+      return 0;
+    } else if (arg == "--summary") {
+      o.what = What::Summary;
+    } else if (arg == "--check") {
+      o.check = true;
+    } else if (arg == "--lf") {
+      o.lf = true;
+    } else if (arg == "--compare") {
+      o.compare = true;
+    } else if (arg == "--list-monitors") {
+      o.listMonitors = true;
+    } else if (is("--section")) {
+      if (!value("--section", v)) return UsageError("--section needs video, audio or general");
+      if (v == "video") {
+        o.what = What::Video;
+      } else if (v == "audio") {
+        o.what = What::Audio;
+      } else if (v == "general") {
+        o.what = What::General;
       } else {
-        value = arg.substr(10);
+        return UsageError("unknown section '" + v + "'");
       }
-      if (value == "video") {
-        what = What::Video;
-      } else if (value == "audio") {
-        what = What::Audio;
-      } else if (value == "general") {
-        what = What::General;
-      } else {
-        return UsageError("unknown section '" + std::string(value) + "'");
-      }
-    } else if (options && arg.size() > 1 && arg[0] == '-') {
-      return UsageError("unknown option '" + std::string(arg) + "'");
+    } else if (is("--fix-checksum")) {
+      if (!value("--fix-checksum", o.fixOut) || o.fixOut.empty()) return UsageError("--fix-checksum needs OUT");
+    } else if (is("--monitor")) {
+      if (!value("--monitor", o.monitor) || o.monitor.empty()) return UsageError("--monitor needs a connector name");
     } else {
-      files.push_back(argv[i]);
+      return UsageError("unknown option '" + std::string(arg) + "'");
     }
   }
-  if (files.empty()) return UsageError("no file given");
 
   int status = 0;
-  bool first = true;
-  vantorq::EdidReport report;
-  for (const char* path : files) {
-    std::vector<std::uint8_t> bytes;
-    bool more = false;
-    int error = 0;
-    if (!vantorq::ReadEdidInput(path, vantorq::kEdidSize, bytes, more, error)) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "vantorq-edid: %s: %s\n", path, std::strerror(error));
-      status = 2;
-      continue;
+  if (o.listMonitors) {
+    status = ListMonitors(o);
+  } else if (o.compare) {
+    status = Compare(o.files, o);
+  } else {
+    if (!o.monitor.empty()) {
+      vantorq::tool::Monitor monitor;
+      if (!vantorq::tool::FindMonitor(o.monitor, monitor)) {
+        std::fprintf(stderr, "vantorq-edid: no monitor %s shows an EDID (see --list-monitors)\n", o.monitor.c_str());
+        return 1;
+      }
+      o.files.push_back(monitor.edidPath);
     }
-    if (files.size() > 1) {
-      // As head(1) does: a blank line between files, then the name.
-      if (!first) Write("\n");
-      Write("==> ");
-      Write(path);
-      Write(" <==\n");
-    }
-    first = false;
-    const auto edid = vantorq::EdidFromFileBytes(bytes);
-    const std::string summary = vantorq::DecodeAndSummarise(report, edid);
-    switch (what) {
-      case What::All:
-        Write(report.m_strVideo);
-        Write(report.m_strAudio);
-        Write(report.m_strGeneral);
-        break;
-      case What::Video: Write(report.m_strVideo); break;
-      case What::Audio: Write(report.m_strAudio); break;
-      case What::General: Write(report.m_strGeneral); break;
-      case What::Summary: Write(summary); break;
-    }
+    if (o.files.empty()) return UsageError("no file given");
+    status = o.fixOut.empty() ? Decode(o) : FixChecksum(o);
   }
   return std::fflush(stdout) == 0 ? status : 2;
 }

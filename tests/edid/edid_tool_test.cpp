@@ -1,4 +1,5 @@
-// The vantorq-edid command, run as a user runs it.
+// vantorq-edid: the checks of an input, the forms an input may take, and the
+// command run as a user runs it, on crafted inputs and on real EDIDs.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -7,12 +8,18 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 
 #include "EdidBuilder.h"
+#include "EdidCheck.h"
+#include "EdidFile.h"
 #include "EdidSummary.h"
 
 namespace vantorq::test {
 namespace {
+
+namespace fs = std::filesystem;
 
 struct Result {
   int status = -1;
@@ -20,18 +27,176 @@ struct Result {
   std::string err;
 };
 
-std::string Slurp(const std::filesystem::path& p) {
+std::string Slurp(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A well-formed 256-byte EDID: header, a timing, a CEA extension with one
+// video block, both checksums right.
+EdidBuffer Good() {
+  EdidBuilder e;
+  e.At(0, {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00}).At(8, {0x04, 0x43});
+  e.Timing(54, 14850, 1920, 280, 1080, 45).Cea(6).At(132, {0x41, 0x90});
+  e.bytes[127] = ExpectedChecksum(e.bytes, 0);
+  e.bytes[255] = ExpectedChecksum(e.bytes, 1);
+  return e.bytes;
+}
+
+std::string Str(std::span<const std::uint8_t> b) { return {b.begin(), b.end()}; }
+
+std::string Hex(std::span<const std::uint8_t> b, const char* separator = " ", int perLine = 16) {
+  std::string text;
+  for (std::size_t i = 0; i < b.size(); ++i) {
+    char pair[8];
+    std::snprintf(pair, sizeof pair, "%02x", b[i]);
+    text += pair;
+    text += (i + 1) % static_cast<std::size_t>(perLine) == 0 ? "\n" : separator;
+  }
+  return text;
+}
+
+std::string ByteText(std::uint8_t b) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02x", b);
+  return text;
+}
+
+std::string Report(const EdidBuffer& edid, bool summary = false) {
+  EdidReport report;
+  const std::string s = DecodeAndSummarise(report, edid);
+  return summary ? s : report.m_strVideo + report.m_strAudio + report.m_strGeneral;
+}
+
+TEST(EdidCheck, EachProblemIsToldWithTheValueFoundAndTheValueExpected) {
+  const EdidBuffer good = Good();
+  auto with = [&](std::size_t at, std::uint8_t value, std::size_t length = 256) {
+    std::string b = Str(good).substr(0, std::min<std::size_t>(length, 256));
+    if (length > 256) b += std::string(length - 256, '\0');
+    if (at < b.size()) b[at] = static_cast<char>(value);
+    return b;
+  };
+  std::string three = Str(good);  // three blocks, count 2, all sums right
+  three[126] = 2;
+  three[127] = static_cast<char>(ExpectedChecksum({reinterpret_cast<const std::uint8_t*>(three.data()), 256}, 0));
+  three += std::string(127, '\x01') + std::string(1, '\x81');
+  std::string padded = Str(good).substr(0, 128) + std::string(128, '\xff');
+  padded[126] = 0;
+  padded[127] = static_cast<char>(good[127] + 1);
+  const struct {
+    const char* name;
+    std::string bytes;
+    bool passes;
+    std::vector<std::string> problems;
+  } cases[] = {
+      {"good", Str(good), true, {}},
+      {"empty", "", false, {"was empty"}},
+      {"text", "hello world\n", false,
+       {"length 12 is shorter than the 128-byte base block", "header 68 65 6c 6c 6f 20 77 6f, should be 00 ff ff ff ff ff ff 00"}},
+      {"cut short", Str(good).substr(0, 200), false,
+       {"length 200 is not a multiple of 128", "extension count 1 (byte 126), but 0 extension blocks follow"}},
+      {"header", with(7, 0x01), false,
+       {"header 00 ff ff ff ff ff ff 01, should be 00 ff ff ff ff ff ff 00",
+        "block 0 checksum " + ByteText(good[127]) + ", should be " + ByteText(static_cast<std::uint8_t>(good[127] - 1))}},
+      {"a flipped bit in the extension", with(200, good[200] ^ 0x10), false, {}},
+      {"count 1, no extension", Str(good).substr(0, 128), false, {"extension count 1 (byte 126), but 0 extension blocks follow"}},
+      {"a base block padded with 0xFF", padded, true, {}},
+      {"three blocks", three, true, {"length 384: only the first 256 bytes are decoded"}},
+      {"count 2 in 256 bytes", with(126, 2), false, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto verdict = CheckEdid({reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size()});
+    EXPECT_EQ(verdict.Passed(), c.passes) << verdict.Summary();
+    std::vector<std::string> texts;
+    for (const auto& p : verdict.problems) texts.push_back(p.text);
+    if (!c.problems.empty()) {
+      EXPECT_EQ(texts, c.problems);
+    }
+  }
+  EdidBuffer flipped = good;
+  flipped[200] ^= 0x10;
+  EXPECT_EQ(CheckEdid(flipped).Summary(),
+            "block 1 checksum " + ByteText(good[255]) + ", should be " + ByteText(static_cast<std::uint8_t>(good[255] + 0x10 * (good[200] & 0x10 ? 1 : -1))));
+}
+
+TEST(EdidInputForms, EveryFormTechniciansHaveGivesTheSameBytes) {
+  const EdidBuffer good = Good();
+  std::string upper = Hex(good);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::string reply = "IN1 EDID 07 DATA";
+  for (std::uint8_t b : good) {
+    char pair[4];
+    std::snprintf(pair, sizeof pair, " %02x", b);
+    reply += pair;
+  }
+  const std::string xrandr = "HDMI-1 connected\n\tEDID: \n\t\t" + Hex(std::span(good).first(128), "", 16 * 2).substr(0, 0) +
+                             [&] {
+                               std::string rows;
+                               for (std::size_t i = 0; i < good.size(); i += 16) rows += "\t\t" + Hex(std::span(good).subspan(i, 16), "", 16);
+                               return rows;
+                             }() +
+                             "\tBroadcast RGB: Automatic\n";
+  const std::string dump = "edid-decode (hex):\n\n" + Hex(std::span(good).first(128)) + "\n" +
+                           Hex(std::span(good).subspan(128)) + "\n----------------\n\nBlock 0, Base EDID:\n  Manufacturer: ABC\n";
+  const struct {
+    const char* name;
+    std::string text;
+    EdidInput::Form form;
+  } cases[] = {
+      {"binary", Str(good), EdidInput::Form::Binary},
+      {"a decoder's hex dump", dump, EdidInput::Form::HexDump},
+      {"upper case, CR LF", [&] { std::string s; for (char c : upper) s += c == '\n' ? std::string("\r\n") : std::string(1, c); return s; }(), EdidInput::Form::HexDump},
+      {"one run of digits", Hex(good, "", 256), EdidInput::Form::HexDump},
+      {"a C array", [&] { std::string s; for (std::uint8_t b : good) { char t[8]; std::snprintf(t, 8, "0x%02x, ", b); s += t; } return s + "\n"; }(), EdidInput::Form::HexDump},
+      {"xrandr --verbose", xrandr, EdidInput::Form::Xrandr},
+      {"the device's reply", reply + "\r\n", EdidInput::Form::DeviceReply},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto input = InterpretEdidInput({reinterpret_cast<const std::uint8_t*>(c.text.data()), c.text.size()});
+    EXPECT_EQ(input.form, c.form);
+    EXPECT_EQ(input.bytes, std::vector<std::uint8_t>(good.begin(), good.end()));
+  }
+  // Text without pairs is taken as it is.
+  const std::string words = "hello world\n";
+  EXPECT_EQ(InterpretEdidInput({reinterpret_cast<const std::uint8_t*>(words.data()), words.size()}).form, EdidInput::Form::Binary);
+}
+
+// The field's reference decoder printed these hex dumps; each must read as
+// the binary file that holds the same EDID.
+TEST(EdidInputForms, TheReferenceToolsHexDumpsReadAsTheirBinaryTwins) {
+  const fs::path dir = fs::path(VANTORQ_EDID_CORPUS).parent_path() / "tool-output";
+  std::ifstream manifest(dir / "MANIFEST.tsv");
+  std::string line;
+  std::getline(manifest, line);  // header
+  int twins = 0;
+  while (std::getline(manifest, line)) {
+    std::istringstream fields(line);
+    std::string file, source, twin;
+    std::getline(fields, file, '\t');
+    std::getline(fields, source, '\t');
+    std::getline(fields, twin, '\t');
+    const std::string text = Slurp(dir / file);
+    const auto input = InterpretEdidInput({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    EXPECT_EQ(input.form, EdidInput::Form::HexDump) << file;
+    EXPECT_EQ(input.bytes.size() % 128, 0u) << file;
+    const std::string binary = Slurp(dir.parent_path() / twin);
+    ASSERT_EQ(binary.size(), 256u) << twin;
+    EXPECT_EQ(EdidFromFileBytes(input.bytes), EdidFromFileBytes({reinterpret_cast<const std::uint8_t*>(binary.data()), 256}))
+        << file << " and " << twin;
+    ++twins;
+  }
+  EXPECT_EQ(twins, 20);
 }
 
 class EdidTool : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_dir = std::filesystem::temp_directory_path() / ("vantorq-edid-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(m_dir);
+    m_dir = fs::temp_directory_path() / ("vantorq-edid-" + std::to_string(::getpid()));
+    fs::create_directories(m_dir);
   }
-  void TearDown() override { std::filesystem::remove_all(m_dir); }
+  void TearDown() override { fs::remove_all(m_dir); }
 
   std::string Write(const std::string& name, const std::string& bytes) {
     const auto path = m_dir / name;
@@ -39,77 +204,147 @@ class EdidTool : public ::testing::Test {
     return path.string();
   }
 
-  Result Run(const std::string& args) {
+  Result Run(const std::string& args, const std::string& env = "") {
     const auto out = m_dir / "stdout";
     const auto err = m_dir / "stderr";
-    const std::string command = std::string(VANTORQ_EDID_TOOL) + " " + args + " >" + out.string() + " 2>" + err.string();
+    const std::string command = env + " " + VANTORQ_EDID_TOOL + " " + args + " >" + out.string() + " 2>" + err.string();
     const int raw = std::system(command.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
   }
 
-  std::filesystem::path m_dir;
+  fs::path m_dir;
 };
 
-std::string Sample() {
-  EdidBuilder e;
-  e.At(8, {0x04, 0x43}).Timing(54, 14850, 1920, 280, 1080, 45).Cea(6).At(132, {0x41, 0x90});
-  return {e.bytes.begin(), e.bytes.end()};
-}
-
-TEST_F(EdidTool, WritesTheThreeSectionsExactly) {
-  const std::string file = Write("a.bin", Sample());
+TEST_F(EdidTool, TheReportStaysExactAndProblemsGoToStandardError) {
+  const EdidBuffer good = Good();
+  EdidBuffer flipped = good;
+  flipped[60] ^= 0x01;
+  const std::string a = Write("a.bin", Str(good));
+  const std::string b = Write("b.bin", Str(flipped));
   EdidReport report;
-  std::array<std::uint8_t, 256> edid{};
-  const std::string bytes = Sample();
-  std::copy(bytes.begin(), bytes.end(), edid.begin());
-  const std::string summary = DecodeAndSummarise(report, edid);
-
-  Result r = Run(file);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, report.m_strVideo + report.m_strAudio + report.m_strGeneral);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(Run("--section video " + file).out, report.m_strVideo);
-  EXPECT_EQ(Run("--section audio " + file).out, report.m_strAudio);
-  EXPECT_EQ(Run("--section=general " + file).out, report.m_strGeneral);
-  EXPECT_EQ(Run("--summary " + file).out, summary);
-}
-
-TEST_F(EdidTool, ShortFilesAreCompletedWithFf) {
-  const std::string sample = Sample();
-  const std::string file = Write("short.bin", sample.substr(0, 128));
-  std::array<std::uint8_t, 256> edid;
-  edid.fill(0xFF);
-  std::copy(sample.begin(), sample.begin() + 128, edid.begin());
-  EdidReport report;
-  DecodeAndSummarise(report, edid);
-  EXPECT_EQ(Run("--section video " + file).out, report.m_strVideo);
-}
-
-TEST_F(EdidTool, SeveralFilesAreHeadedAndAnUnreadableOneIsReportedButSkipped) {
-  const std::string a = Write("a.bin", Sample());
-  const std::string b = Write("b.bin", std::string(256, '\0'));
-  const std::string missing = (m_dir / "missing.bin").string();
-  const Result one = Run("--summary " + a);
-  const Result two = Run("--summary " + b);
-  const Result r = Run("--summary " + a + " " + missing + " " + b);
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.out, "==> " + a + " <==\n" + one.out + "\n==> " + b + " <==\n" + two.out);
-  EXPECT_EQ(r.err, "vantorq-edid: " + missing + ": No such file or directory\n");
-  const Result dir = Run(m_dir.string());
-  EXPECT_EQ(dir.status, 2);
-  EXPECT_NE(dir.err.find("Is a directory"), std::string::npos) << dir.err;
-}
-
-TEST_F(EdidTool, HelpAndWrongUse) {
-  const Result help = Run("--help");
-  EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("usage: vantorq-edid", 0), 0u);
-  for (const char* args : {"", "--frobnicate x.bin", "--section", "--section colour x.bin"}) {
-    const Result r = Run(args);
-    EXPECT_EQ(r.status, 2) << args;
-    EXPECT_NE(r.err.find("usage: vantorq-edid"), std::string::npos) << args;
-    EXPECT_EQ(r.out, "") << args;
+  DecodeAndSummarise(report, good);
+  const struct {
+    std::string args;
+    int status;
+    std::string out;
+    std::string errHas;
+  } cases[] = {
+      {a, 0, Report(good), ""},
+      {"--section video " + a, 0, report.m_strVideo, ""},
+      {"--section=general " + a, 0, report.m_strGeneral, ""},
+      {"--summary " + a, 0, Report(good, true), ""},
+      {b, 0, Report(flipped), "b.bin: block 0 checksum"},
+      {"--lf --summary " + a, 0, [&] { std::string s = Report(good, true); for (auto at = s.find('\r'); at != std::string::npos; at = s.find('\r')) s.erase(at, 1); return s; }(), ""},
+      {"--check " + a + " " + b, 1, a + ": ok\r\n" + b + ": FAILED\r\n", "b.bin: block 0 checksum"},
+      {"- < " + Write("hex.txt", Hex(good)), 0, Report(good), ""},
+      {"--check - < " + Write("reply.txt", "OUT1 EDID DATA " + Hex(good, " ", 256)), 0, "(standard input): ok\r\n", ""},
+      {Write("empty.bin", ""), 2, "", "empty.bin: was empty"},
+      {"--check /dev/null", 2, "", "/dev/null: was empty"},
+      {"--version", 0, "vantorq-edid 0.1.0\n", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const Result r = Run(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, c.out);
+    if (c.errHas.empty()) {
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_NE(r.err.find(c.errHas), std::string::npos) << r.err;
+    }
   }
+}
+
+TEST_F(EdidTool, FixingTheChecksumsAndComparingTwoEdids) {
+  const EdidBuffer good = Good();
+  EdidBuffer broken = good;
+  broken[56] = 0x00;  // another width: another preferred timing, and both sums off
+  broken[200] ^= 0xFF;
+  const std::string in = Write("broken.bin", Str(broken));
+  const std::string fixed = (m_dir / "fixed.bin").string();
+  EXPECT_EQ(Run("--fix-checksum " + fixed + " " + in).status, 0);
+  const std::string out = Slurp(fixed);
+  ASSERT_EQ(out.size(), 256u);
+  EXPECT_EQ(Run("--check " + fixed).status, 0);
+  EXPECT_EQ(out.substr(0, 127), Str(broken).substr(0, 127)) << "only the checksum bytes change";
+
+  const std::string a = Write("a.bin", Str(good));
+  const Result same = Run("--compare " + a + " " + a);
+  EXPECT_EQ(same.status, 0);
+  EXPECT_EQ(same.out, "");
+  const Result differ = Run("--compare --lf " + a + " " + in);
+  EXPECT_EQ(differ.status, 1);
+  EXPECT_EQ(differ.out.rfind("- Preferred Timing:1920x1080@60Hz\n+ Preferred Timing:", 0), 0u) << differ.out;
+}
+
+TEST_F(EdidTool, ThePcsOwnMonitorsAreListedAndDecodedByConnector) {
+  const fs::path drm = m_dir / "sys" / "class" / "drm";
+  EdidBuilder named;
+  named.bytes = Good();
+  named.At(72, {0, 0, 0, 0xFC, 0, 'T', 'V', '-', '1', 0x0A});
+  for (const auto& [connector, bytes] : std::map<std::string, std::string>{
+           {"card0-HDMI-A-1", Str(named.bytes)}, {"card0-DP-1", ""}, {"card1", ""}}) {
+    fs::create_directories(drm / connector);
+    if (connector != "card1") std::ofstream(drm / connector / "edid", std::ios::binary) << bytes;
+  }
+  const std::string env = "VANTORQ_SYS_ROOT=" + (m_dir / "sys").string();
+  const Result list = Run("--list-monitors --lf", env);
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out, "card0-HDMI-A-1\tABC\tTV-1\n");
+  const Result one = Run("--monitor HDMI-A-1 --summary", env);
+  EXPECT_EQ(one.status, 0);
+  EXPECT_EQ(one.out, Report(named.bytes, true));
+  EXPECT_EQ(Run("--monitor DP-1", env).status, 1) << "nothing connected there";
+  const Result none = Run("--list-monitors", "VANTORQ_SYS_ROOT=" + m_dir.string());
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.err.find("no monitor shows an EDID"), std::string::npos);
+}
+
+TEST_F(EdidTool, SeveralFilesAreHeadedAndWrongUseIsSaid) {
+  const std::string a = Write("a.bin", Str(Good()));
+  const std::string missing = (m_dir / "missing.bin").string();
+  const Result r = Run("--summary " + a + " " + missing + " " + a);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "==> " + a + " <==\n" + Report(Good(), true) + "\n==> " + a + " <==\n" + Report(Good(), true));
+  EXPECT_EQ(r.err, "vantorq-edid: " + missing + ": No such file or directory\n");
+  EXPECT_NE(Run(m_dir.string()).err.find("Is a directory"), std::string::npos);
+  EXPECT_EQ(Run("--help").out.rfind("usage: vantorq-edid", 0), 0u);
+  for (const char* args : {"", "--frobnicate x.bin", "--section", "--section colour x.bin", "--compare x.bin"}) {
+    const Result wrong = Run(args);
+    EXPECT_EQ(wrong.status, 2) << args;
+    EXPECT_NE(wrong.err.find("usage: vantorq-edid"), std::string::npos) << args;
+  }
+}
+
+// All 200 real EDIDs: their hex text reads as their bytes, and --check, in
+// one run over all of them, passes exactly those whose sums are right.
+TEST_F(EdidTool, RealEdidsReadAsHexAndCheckAsTheirChecksumsSay) {
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(VANTORQ_EDID_CORPUS)) {
+    if (entry.path().extension() == ".bin") files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  ASSERT_EQ(files.size(), 200u);
+  std::string args = "--check";
+  std::string expected;
+  for (const auto& f : files) {
+    const std::string bytes = Slurp(f);
+    const std::string text = Hex({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+    const auto input = InterpretEdidInput({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    EXPECT_EQ(Str(input.bytes), bytes) << f;
+    // Computed here, apart from the tool: each counted block sums to 0.
+    bool right = true;
+    for (std::size_t block = 0; block <= (static_cast<std::uint8_t>(bytes[126]) >= 1 ? 1u : 0u); ++block) {
+      unsigned sum = 0;
+      for (std::size_t i = 0; i < 128; ++i) sum += static_cast<std::uint8_t>(bytes[block * 128 + i]);
+      right = right && sum % 256 == 0;
+    }
+    args += " " + f.string();
+    expected += f.string() + (right ? ": ok\r\n" : ": FAILED\r\n");
+  }
+  const Result r = Run(args);
+  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(r.status, expected.find("FAILED") != std::string::npos ? 1 : 0);
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+
 #include "EdidBuilder.h"
 #include "EdidTables.h"
 
@@ -134,6 +137,63 @@ TEST(EdidTables, LabelsAreStoredAsTheyStand) {
   EXPECT_EQ(edid::SampleRateTable[1], "44.1KHz");
   EXPECT_EQ(edid::SampleRateTable[3], "88KHz");
   EXPECT_EQ(edid::SampleRateTable[5], "176KHz");
+}
+
+
+// Every label, read across the form's table, through the decoder's own
+// short video descriptor lines (a wrong label anywhere would show).
+TEST(EdidTables, EveryVicLabelAsTheFormListsIt) {
+  const std::array<const char*, 107> labels{
+      "640x480p@60Hz  4:3", "720x480p@60Hz  4:3", "720x480p@60Hz  16:9", "1280x720p@60Hz  16:9",
+      "1920x1080i@60Hz  16:9", "720(1440)x480i@60Hz  4:3", "720(1440)x480i@60Hz  16:9", "720(1440)x240p@60Hz  4:3",
+      "720(1440)x240p@60Hz  16:9", "2880x480i@60Hz  4:3", "2880x480i@60Hz  16:9", "2880x240p@60Hz  4:3",
+      "2880x240p@60Hz  16:9", "1440x480p@60Hz  4:3", "1440x480p@60Hz  16:9", "1920x1080p@60Hz  16:9",
+      "720x576p@50Hz  4:3", "720x576p@50Hz  16:9", "1280x720p@50Hz  16:9", "1920x1080i@50Hz  16:9",
+      "720(1440)x576i@50Hz  4:3", "720(1440)x576i@50Hz  16:9", "720(1440)x288p@50Hz  4:3", "720(1440)x288p@50Hz  16:9",
+      "2880x576i@50Hz  4:3", "2880x576i@50Hz  16:9", "2880x288p@50Hz  4:3", "2880x288p@50Hz  16:9",
+      "1440x576p@50Hz  4:3", "1440x576p@50Hz  16:9", "1920x1080p@50Hz  16:9", "1920x1080p@24Hz  16:9",
+      "1920x1080p@25Hz  16:9", "1920x1080p@30Hz  16:9", "2880x480p@60Hz  4:3", "2880x480p@60Hz  16:9",
+      "2880x576p@50Hz  4:3", "2880x576p@50Hz  16:9", "1920x1080i(1250 total)@50Hz  16:9", "1920x1080i@100Hz  16:9",
+      "1280x720p@100Hz  16:9", "720x576p@100Hz  4:3", "720x576p@100Hz  16:9", "720(1440)x576i@100Hz  4:3",
+      "720(1440)x576i@100Hz  16:9", "1920x1080i@120Hz  16:9", "1280x720@120Hz  16:9", "720x480p@120Hz  4:3",
+      "720x480p@120Hz  16:9", "720(1440)x480i@120Hz  4:3", "720(1440)x480i@120Hz  16:9", "720x576p@200Hz  4:3",
+      "720x576p@200Hz  16:9", "720(1440)x576i@200Hz  4:3", "720(1440)x576i@200Hz  16:3", "720x480p@240Hz  4:3",
+      "720x480p@240Hz  16:9", "720(1440)x480i@240Hz  4:3", "720(1440)x480i@240Hz  16:9", "1280x720p@24Hz  16:9",
+      "1280x720p@25Hz  16:9", "1280x720p@30Hz  16:9", "1920x1080p@120Hz  16:9", "1920x1080p@100Hz  16:9",
+      "1280x720p@24Hz  64:27", "1280x720p@25Hz  64:27", "1280x720p@30Hz  64:27", "1280x720p@50Hz  64:27",
+      "1280x720p@60Hz  64:27", "1280x720p@100Hz  64:27", "1280x720p@120Hz  64:27", "1920x1080p@24Hz  64:27",
+      "1920x1080p@25Hz  64:27", "1920x1080p@30Hz  64:27", "1920x1080p@50Hz  64:27", "1920x1080p@60Hz  64:27",
+      "1920x1080p@100Hz  64:27", "1920x1080p@120Hz  64:27", "1680x720p@24Hz  64:27", "1680x720p@25Hz  64:27",
+      "1680x720p@30Hz  64:27", "1680x720p@50Hz  64:27", "1680x720p@60Hz  64:27", "1680x720p@100Hz  64:27",
+      "1680x720p@120Hz  64:27", "2560x1080p@24Hz  64:27", "2560x1080p@25Hz  64:27", "2560x1080p@30Hz  64:27",
+      "2560x1080p@50Hz  64:27", "2560x1080p@60Hz  64:27", "2560x1080p@100Hz  64:27", "2560x1080p@120Hz  64:27",
+      "3840x2160p@24Hz  16:9", "3840x2160p@25Hz  16:9", "3840x2160p@30Hz  16:9", "3840x2160p@50Hz  16:9",
+      "3840x2160p@60Hz  16:9", "4096x2160p@24Hz  256:135", "4096x2160p@25Hz  256:135", "4096x2160p@30Hz  256:135",
+      "4096x2160p@50Hz  256:135", "4096x2160p@60Hz  256:135", "3840x2160p@24Hz  64:27", "3840x2160p@25Hz  64:27",
+      "3840x2160p@30Hz  64:27", "3840x2160p@50Hz  64:27", "3840x2160p@60Hz  64:27"};
+  // A data block holds 31 codes at most: four EDIDs carry them all.
+  for (int first = 1; first <= 107; first += 31) {
+    const int count = std::min(31, 108 - first);
+    EdidBuilder e;
+    e.Cea(4 + count + 1).At(132, {0x40 | count});
+    std::string expected;
+    for (int i = 0; i < count; ++i) {
+      e.bytes[133 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(first + i);
+      expected += std::string(labels[static_cast<std::size_t>(first + i - 1)]) + "\r\n";
+    }
+    const std::string v = e.Video();
+    const auto at = v.find("Short Video Descripter\r\n");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(v.substr(at + 24), expected + "\r\n") << "VICs " << first << " to " << first + count - 1;
+  }
+}
+
+// d = 110: (144 - d) div 18 is one slot, (127 - d) div 18 none; the slot
+// runs from byte 238 to byte 255 exactly.
+TEST(EdidVideo, TheLastExtensionSlotEndingAtByte255IsDecoded) {
+  EdidBuilder e;
+  e.Cea(110).Timing(238, 14850, 1920, 280, 1080, 45);
+  EXPECT_TRUE(HasLine(e.Video(), "Extension Detailed Timing1:1920x1080@60Hz")) << e.Video();
 }
 
 }  // namespace

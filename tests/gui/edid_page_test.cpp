@@ -176,6 +176,7 @@ TEST_F(EdidPageTest, ReadingTheOutputPortSavesFile00AndShowsTheSummary) {
       << expected.toStdString();
   EXPECT_EQ(Page().m_strBasicInfo, expected);
   EXPECT_EQ(Page().InfoBox()->toPlainText(), expected.replace("\r\n", "\n"));
+  EXPECT_EQ(Page().InfoBox()->toolTip(), "EDID check: header, checksums and extension count are right");
 
   // Bypass on the input port reads the output too, as file 01.
   ClickPreset(0);
@@ -256,10 +257,13 @@ TEST_F(EdidPageTest, StatusLinesWaitWhileAReplyIsAwaitedAndACutReplyIsNotSaved) 
   EXPECT_TRUE(m_dialogs->messages.last().startsWith("The EDID reply was cut short: ")) << m_dialogs->messages.last().toStdString();
   EXPECT_FALSE(fs::exists("Matrix_EDID_out1_00.bin"));
   EXPECT_EQ(Page().m_strBasicInfo, "earlier\r\n");
-  // The next whole reply is saved as file 00.
+  // The next whole reply is saved as file 00; the box's tooltip tells what
+  // is wrong with it.
   Page().ReadButton()->click();
   Feed(FullReply(0x10));
   EXPECT_EQ(m_dialogs->messages.last(), "Save to file: Matrix_EDID_out1_00.bin");
+  EXPECT_TRUE(Page().InfoBox()->toolTip().startsWith("EDID check: header 10 11 12 13 14 15 16 17, should be 00 ff ff ff ff ff ff 00; block 0 checksum 0x8f, should be"))
+      << Page().InfoBox()->toolTip().toStdString();
   EXPECT_EQ(D().m_readBackBuffer[255], static_cast<std::uint8_t>(0x10 + 255));
 }
 
