@@ -68,7 +68,7 @@ void CConsoleDlg::OnInitDialog() {
   AddAboutItem(*this, [this] { OnSysCommand(ID_SYSMENU_ABOUT); });
 
   m_hAppIcon = res::IconPixmap(res::ids::kIconApp);
-  setWindowIcon(QIcon(m_hAppIcon));
+  setWindowIcon(res::Icon(res::ids::kIconApp));
   m_hLampOn = res::IconPixmap(res::ids::kIconLampOn);
   m_hLampOff = res::IconPixmap(res::ids::kIconLampOff);
   ShowLamp(false);

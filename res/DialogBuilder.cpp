@@ -1,5 +1,7 @@
 #include "DialogBuilder.h"
 
+#include "Frames.h"
+
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QFontMetricsF>
@@ -38,7 +40,8 @@ QFont DialogFont() {
 }
 
 CTabCtrl::CTabCtrl(QWidget* parent) : QFrame(parent), m_bar(new QTabBar(this)) {
-  setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  // Its static edge is drawn above its pages, which would cover it (Frames.h).
+  setFrameStyle(QFrame::NoFrame);
   m_bar->setDrawBase(false);
   m_bar->setExpanding(false);
   m_bar->move(2, 0);
@@ -131,7 +134,7 @@ CDialogControls BuildDialog(QWidget& host, const DialogSpec& layout) {
         widget = new CTabCtrl(&host);
         break;
       case ControlKind::GroupBox:
-        widget = new QGroupBox(text, &host);
+        widget = new CGroupBox(text, &host);
         break;
       case ControlKind::RadioButton: {
         auto* radio = new QRadioButton(text, &host);
@@ -148,7 +151,9 @@ CDialogControls BuildDialog(QWidget& host, const DialogSpec& layout) {
         edit->setLineWrapMode(QPlainTextEdit::NoWrap);
         edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        edit->setFrameStyle((c.flags & kBorder) != 0 ? QFrame::StyledPanel : QFrame::NoFrame);
+        // Its border is drawn above its viewport (see the end): the style's
+        // frame lies under the viewport and vanishes at fractional scales.
+        edit->setFrameStyle(QFrame::NoFrame);
         widget = edit;
         break;
       }
@@ -178,6 +183,19 @@ CDialogControls BuildDialog(QWidget& host, const DialogSpec& layout) {
     }
     controls.m_all.push_back(widget);
   }
+  // Frames that children cover are drawn again above them, once every
+  // control stands where it will.
+  for (std::size_t i = 0; i < layout.controls.size(); ++i) {
+    const ControlSpec& c = layout.controls[i];
+    QWidget* w = controls.m_all[i];
+    if (c.kind == ControlKind::TextBox && (c.flags & kBorder) != 0) {
+      const QColor edge = w->palette().color(QPalette::Mid);
+      new CFrameOverlay(*w, {edge, edge});
+    } else if (c.kind == ControlKind::TabControl) {
+      auto* tab = static_cast<CTabCtrl*>(w);
+      new CFrameOverlay(*tab, {w->palette().color(QPalette::Dark), w->palette().color(QPalette::Mid)}, tab->TabBar());
+    }
+  }
   return controls;
 }
 
@@ -204,8 +222,13 @@ void SetIcon(QLabel& control, const QPixmap& icon) {
     control.setPixmap(icon);
     return;
   }
-  const int side = std::min({box.width(), box.height(), icon.width()});
-  control.setPixmap(icon.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+  // Scaled from the large drawing to the control's size in device pixels,
+  // so that a 2x screen shows it as sharp as a 1x one.
+  const qreal dpr = control.devicePixelRatioF();
+  const int side = static_cast<int>(std::lround(std::min(box.width(), box.height()) * dpr));
+  QPixmap shown = icon.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  shown.setDevicePixelRatio(dpr);
+  control.setPixmap(shown);
 }
 
 }  // namespace vantorq::res
