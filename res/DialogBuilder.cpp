@@ -30,13 +30,38 @@ QRect ToPixels(const DialogUnits& units, int x, int y, int w, int h) {
   return {px(x * units.x), px(y * units.y), px(w * units.x), px(h * units.y)};
 }
 
+namespace {
+
+double g_dialogScale = 1.0;
+// Room for the window manager's frame and title bar around the window.
+constexpr QSize kDecoration(16, 48);
+
+}  // namespace
+
 QFont DialogFont() {
   // The layouts were drawn for a narrow 8-point sans; Liberation Sans has
   // the proportions they expect. Any sans serif will do when it is missing.
   QFont font(QStringLiteral("Liberation Sans"));
   font.setStyleHint(QFont::SansSerif);
-  font.setPointSize(8);
+  font.setPointSizeF(8.0 * g_dialogScale);
   return font;
+}
+
+double DialogScale() { return g_dialogScale; }
+
+void ChooseDialogScale(const QFont& desktopFont, QSize available, const DialogSpec& layout) {
+  const double points = desktopFont.pointSizeF() > 0 ? desktopFont.pointSizeF() : desktopFont.pixelSize() * 72.0 / 96.0;
+  g_dialogScale = std::max(1.0, points / kUsualDesktopPointSize);
+  const QSize room = available - kDecoration;
+  // Text does not grow exactly with its point size: shrink in small steps
+  // until the window fits.
+  for (int step = 0; step < 60; ++step) {
+    const QSize size = ToPixels(DialogUnitsFor(DialogFont()), 0, 0, layout.w, layout.h).size();
+    if (room.isEmpty() || (size.width() <= room.width() && size.height() <= room.height())) break;
+    const double fit = std::min(static_cast<double>(room.width()) / size.width(),
+                                static_cast<double>(room.height()) / size.height());
+    g_dialogScale *= std::min(0.98, fit);
+  }
 }
 
 CTabCtrl::CTabCtrl(QWidget* parent) : QFrame(parent), m_bar(new QTabBar(this)) {

@@ -28,8 +28,21 @@ struct DialogUnits {
 DialogUnits DialogUnitsFor(const QFont& font);
 QRect ToPixels(const DialogUnits& units, int x, int y, int w, int h);
 
-// The font every dialog of the console is drawn in.
+// The font every dialog of the console is drawn in: the layouts' 8-point
+// sans at the dialog scale.
 QFont DialogFont();
+
+// A desktop's usual text size: a default font this large or smaller draws
+// the dialogs as they were made; a larger one, proportionally larger.
+inline constexpr double kUsualDesktopPointSize = 11.0;
+
+// Chooses the dialog scale for a main window laid out as `layout` on a
+// screen whose free area is `available` (logical pixels): the operator's
+// text scaling (the desktop font's size over the usual one, never below
+// 1), reduced where the window would not fit. Font DPI needs nothing
+// here: Qt turns it into the screen's scale factor.
+void ChooseDialogScale(const QFont& desktopFont, QSize available, const DialogSpec& layout);
+double DialogScale();
 
 // A tab control: a framed area with a row of tabs along its top; pages are
 // ordinary children placed inside it by their owner.

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QFile>
 #include <QGroupBox>
+#include <QScreen>
+#include <QTemporaryDir>
 #include <QImage>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -123,6 +127,36 @@ TEST(FramesAtThisScale, EveryFrameShowsItsFourEdges) {
   }
 }
 
+// Run by the test below on a 1280 x 800 screen at 200 %.
+TEST(FitsTheScreen, AtThisScale) {
+  test::CDialogRecorder dialogs;
+  CConsoleDlg window;
+  window.show();
+  const QRect available = window.screen()->availableGeometry();
+  EXPECT_LE(window.frameGeometry().width(), available.width());
+  EXPECT_LE(window.frameGeometry().height(), available.height());
+  EXPECT_LT(res::DialogScale(), 1.0);
+}
+
+TEST(TextScaling, ALargerDesktopFontGivesAProportionallyLargerWindow) {
+  test::CDialogRecorder dialogs;
+  const QFont desktop = QApplication::font();
+  const QSize usual = CConsoleDlg().size();
+  QFont larger = desktop;
+  larger.setPointSizeF(14);
+  QApplication::setFont(larger);
+  const QSize large = CConsoleDlg().size();
+  larger.setPointSizeF(res::kUsualDesktopPointSize);
+  QApplication::setFont(larger);
+  const QSize stillUsual = CConsoleDlg().size();
+  QApplication::setFont(desktop);
+  EXPECT_EQ(stillUsual, usual) << "the desktop's usual size changes nothing";
+  EXPECT_NEAR(static_cast<double>(large.width()) / usual.width(), 14.0 / 11.0, 0.06);
+  EXPECT_NEAR(static_cast<double>(large.height()) / usual.height(), 14.0 / 11.0, 0.06);
+  CConsoleDlg again;
+  EXPECT_EQ(again.size(), usual);
+}
+
 TEST(Frames, NoFrameVanishesAtAnyDesktopScale) {
   for (const char* scale : {"1", "1.25", "1.5", "1.75", "2"}) {
     QProcess child;
@@ -133,6 +167,22 @@ TEST(Frames, NoFrameVanishesAtAnyDesktopScale) {
     ASSERT_TRUE(child.waitForFinished(60000)) << scale;
     EXPECT_EQ(child.exitCode(), 0) << scale << "\n" << child.readAllStandardOutput().toStdString();
   }
+}
+
+TEST(Frames, AtTwiceTheScaleAWindowStillFitsA1280By800Screen) {
+  QTemporaryDir dir;
+  QFile config(dir.filePath(QStringLiteral("screen.json")));
+  ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+  config.write(R"({"screens": [{"name": "laptop", "x": 0, "y": 0, "width": 1280, "height": 800, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+  config.close();
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + config.fileName());
+  child.setProcessEnvironment(env);
+  child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=FitsTheScreen.*")});
+  ASSERT_TRUE(child.waitForFinished(60000));
+  EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardOutput().toStdString();
 }
 
 }  // namespace
