@@ -15,6 +15,7 @@ CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent) {
   for (QWidget* w : controls.All()) {
     if (auto* icon = qobject_cast<QLabel*>(w); icon != nullptr && icon->text().isEmpty()) {
       res::SetIcon(*icon, res::IconPixmap(res::ids::kIconApp));
+      icon->setAccessibleName(QStringLiteral("Vantorq"));
     }
   }
   auto* ok = controls.As<QPushButton>(res::ids::kOk);

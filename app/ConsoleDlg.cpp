@@ -18,6 +18,7 @@
 #include "OpenFailure.h"
 #include "OperatorDialogs.h"
 #include "PortList.h"
+#include "Reach.h"
 #include "Resources.h"
 #include "SettingsPage.h"
 
@@ -56,6 +57,8 @@ CConsoleDlg::CConsoleDlg(QWidget* parent) : QDialog(parent) {
   m_tab = dynamic_cast<res::CTabCtrl*>(controls.Get(res::ids::kTab));
 
   FillPortList(*m_portList);
+  DescribeConsole(controls);
+  InstallShortcuts(*this, *m_tab, [this] { OnSysCommand(ID_SYSMENU_ABOUT); });
 
   OnInitDialog();
 
@@ -106,7 +109,7 @@ void CConsoleDlg::UpdateData(bool saveAndValidate) {
 
 void CConsoleDlg::ShowLamp(bool lit) {
   m_bLampLit = lit;
-  res::SetIcon(*m_lamp, lit ? m_hLampOn : m_hLampOff);
+  res::ShowLamp(*m_lamp, lit, m_hLampOn, m_hLampOff);
 }
 
 void CConsoleDlg::ShowPortState(bool open, const QString& buttonText) {

@@ -35,6 +35,15 @@ CEdidPage::CEdidPage(QWidget* tabControl) : QWidget(tabControl) {
   UpdateData(false);
   m_hLampOn = res::IconPixmap(res::ids::kIconLampOn);
   m_hLampOff = res::IconPixmap(res::ids::kIconLampOff);
+  for (int i = 0; i < 4; ++i) {
+    const int bit = 3 - i;
+    const QString name = QStringLiteral("preset bit %1: ").arg(bit);
+    res::DescribeLamp(*m_lamps[static_cast<std::size_t>(i)], name + "0", name + "1",
+                      QStringLiteral("Bit %1 (value %2) of the preset number").arg(bit).arg(1 << bit));
+  }
+  m_infoBox->setAccessibleName(QStringLiteral("Basic EDID information"));
+  m_infoBox->setAccessibleDescription(
+      QStringLiteral("The summary of the last EDID read back; its tooltip says whether the EDID checks out"));
   ShowLamps(0);
 }
 

@@ -31,6 +31,17 @@ void CSettingsPage::OnInitDialog() {
   UpdateData(false);
   m_hBitOn = res::IconPixmap(res::ids::kIconBitOn);
   m_hBitOff = res::IconPixmap(res::ids::kIconLampOff);
+  const struct {
+    QLabel* lamp;
+    const char* what;
+    int bit;
+  } lamps[] = {{m_lampEnhHigh, "enhancement", 1}, {m_lampEnhLow, "enhancement", 0},
+               {m_lampScalerHigh, "scaler mode", 1}, {m_lampScalerLow, "scaler mode", 0}};
+  for (const auto& l : lamps) {
+    const QString name = QStringLiteral("%1 bit %2: ").arg(QLatin1String(l.what)).arg(l.bit);
+    res::DescribeLamp(*l.lamp, name + "0", name + "1",
+                      QStringLiteral("Bit %1 of the %2 code the device reports").arg(l.bit).arg(QLatin1String(l.what)));
+  }
   for (QLabel* lamp : {m_lampEnhLow, m_lampEnhHigh, m_lampScalerLow, m_lampScalerHigh}) {
     res::ShowLamp(*lamp, false, m_hBitOn, m_hBitOff);
   }

@@ -263,6 +263,14 @@ namespace vantorq::res {
 void ShowLamp(QLabel& lamp, bool lit, const QPixmap& on, const QPixmap& off) {
   lamp.setProperty("lit", lit);
   SetIcon(lamp, lit ? on : off);
+  const QStringList names = lamp.property("lampNames").toStringList();
+  if (names.size() == 2) lamp.setAccessibleName(names[lit ? 1 : 0]);
+}
+
+void DescribeLamp(QLabel& lamp, const QString& dark, const QString& lit, const QString& description) {
+  lamp.setProperty("lampNames", QStringList{dark, lit});
+  lamp.setAccessibleName(LampLit(&lamp) ? lit : dark);
+  lamp.setAccessibleDescription(description);
 }
 
 bool LampLit(const QWidget* lamp) { return lamp != nullptr && lamp->property("lit").toBool(); }

@@ -91,8 +91,13 @@ void CheckIndex(QButtonGroup& group, int index);
 void SetIcon(QLabel& control, const QPixmap& icon);
 
 // Shows a lamp as lit or dark; the control remembers which in its "lit"
-// property, so that what a lamp shows can be asked without comparing images.
+// property, so that what a lamp shows can be asked without comparing images,
+// and tells a screen reader as its accessible name (see DescribeLamp).
 void ShowLamp(QLabel& lamp, bool lit, const QPixmap& on, const QPixmap& off);
+
+// What a lamp says to a screen reader when dark and when lit, and what it
+// means: colour alone says nothing to someone who cannot see it.
+void DescribeLamp(QLabel& lamp, const QString& dark, const QString& lit, const QString& description);
 bool LampLit(const QWidget* lamp);
 
 }  // namespace vantorq::res

