@@ -3,8 +3,17 @@
 #include "ComPorts.h"
 #include "ReadBack.h"
 #include "StatusLine.h"
+#include "Trace.h"
 
 namespace vantorq {
+
+namespace {
+
+std::span<const std::uint8_t> Bytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+}  // namespace
 
 CByteRouter::CByteRouter() {
   // Reserved once: a line never makes the buffer grow.
@@ -20,6 +29,7 @@ void CByteRouter::Reset() {
 
 RouterEvent CByteRouter::OnSerialByte(unsigned byte, unsigned port, bool serialError) {
   if (port < kFirstComPort || port > kLastComPort) return {};
+  m_port = port;
   // Closing here would wait for the monitor, which waits for us: the
   // window closes the port by timer 5 once this handler has returned.
   if (serialError) return {RouterEvent::Kind::CommError, 0, {}};
@@ -33,12 +43,15 @@ bool CByteRouter::Append(std::uint8_t byte) {
     return false;
   }
   if (m_strLine.size() >= kMaxLineLength) {
+    Trace(TraceDirection::Received, m_port, Bytes(m_strLine), "discarded: no line feed within 4096 bytes");
     m_strLine.clear();
     m_bDiscarding = byte != '\n';
     return false;
   }
   m_strLine.push_back(static_cast<char>(byte));
-  return byte == '\n';
+  if (byte != '\n') return false;
+  Trace(TraceDirection::Received, m_port, Bytes(m_strLine));
+  return true;
 }
 
 RouterEvent CByteRouter::OnTextByte(std::uint8_t byte) {

@@ -63,6 +63,7 @@ class CByteRouter {
 
   bool m_bDiscarding = false;
   std::string m_completed;
+  unsigned m_port = 0;  // of the last byte, for the traffic log
 };
 
 }  // namespace vantorq

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "ComPorts.h"
+#include "Trace.h"
 
 namespace vantorq {
 
@@ -392,7 +393,10 @@ void CSerialChannel::WritePending() {
   std::lock_guard lock(m_lock);
   if (!m_hPort) return;
   m_hPort->Purge();
-  if (!WriteAndDrain({m_pInFlight.get(), length})) ReportFailure("WriteFile()");
+  const std::span<const std::uint8_t> bytes{m_pInFlight.get(), length};
+  const bool sent = WriteAndDrain(bytes);
+  if (!sent) ReportFailure("WriteFile()");
+  Trace(TraceDirection::Sent, m_nPortNumber, bytes, sent ? "" : "not sent whole: WriteFile()");
 }
 
 }  // namespace vantorq

@@ -212,6 +212,31 @@ TEST_F(WithSimulator, PageClicksSendTheirCommandsAndTheDeviceAnswerComesBack) {
   EXPECT_EQ(m_sim->Commands().size(), 3u);
 }
 
+TEST_F(WithSimulator, TheTrafficLogIsOptInAndTellsEachCommandAndLine) {
+  Start({.com = 1});
+  D().PortButton()->click();
+  ASSERT_TRUE(test::WaitUntil([&] { return D().m_serial.MonitorRunning(); }));
+  for (const char* trace : {"", "1"}) {
+    test::CScopedEnv env("VANTORQ_TRACE", trace);
+    ::testing::internal::CaptureStderr();
+    const auto before = m_sim->Commands().size();
+    D().EdidPage()->PresetGroup()->button(13)->click();
+    ASSERT_TRUE(test::WaitUntil([&] { return m_sim->Commands().size() > before && D().EdidPage()->m_nPreset == 13; }));
+    test::Pump(10ms);
+    D().EdidPage()->SetEdidStatus(-1);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    if (*trace == '\0') {
+      EXPECT_EQ(err, "") << "off unless asked for";
+      continue;
+    }
+    EXPECT_NE(err.find(" COM1 -> \"\\r\\nSET IN1 EDID 13\\r\\n\"  0d 0a 53 45 54 20 49 4e 31 20 45 44 49 44 20 31 33 0d 0a\n"),
+              std::string::npos) << err;
+    EXPECT_NE(err.find(" COM1 <- \"IN1 EDID 13\\r\\n\"  49 4e 31"), std::string::npos) << err;
+    EXPECT_EQ(err.rfind("vantorq: ", 0), 0u);
+  }
+  EXPECT_TRUE(m_dialogs->messages.isEmpty()) << "the window shows none of it";
+}
+
 class StatusLines : public ::testing::Test {
  protected:
   void Feed(std::string_view bytes, unsigned port = 5) {
