@@ -20,7 +20,7 @@ bool InitSocketLayer() { return true; }
 
 void ConfigureApplication(QApplication& app) {
   app.setApplicationName(QStringLiteral("vantorq"));
-  app.setDesktopFileName(QStringLiteral("vantorq"));
+  app.setDesktopFileName(QStringLiteral("invalid.vantorq.Console"));
 }
 
 CConsoleApp::CConsoleApp(int& argc, char** argv) : QApplication(argc, argv) { ConfigureApplication(*this); }

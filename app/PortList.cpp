@@ -11,12 +11,19 @@ namespace vantorq {
 
 namespace {
 
-// Adapters come and go: the tooltips are read anew each time the list opens.
-class CTooltipRefresh final : public QObject {
+QString Tooltip(unsigned port) { return QString::fromStdString(PortTooltip(DescribePort(ComDevicePath(port)))); }
+
+// Adapters come and go, and reading sysfs for 99 ports is not worth
+// delaying the window for: the tooltips are read when the list opens, and
+// the closed list's own when the pointer rests on it.
+class CTooltipReader final : public QObject {
  public:
-  explicit CTooltipRefresh(QComboBox& list) : QObject(&list), m_list(list) {}
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Show) RefreshPortTooltips(m_list);
+  explicit CTooltipReader(QComboBox& list) : QObject(&list), m_list(list) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == m_list.view() && event->type() == QEvent::Show) RefreshPortTooltips(m_list);
+    if (watched == &m_list && event->type() == QEvent::ToolTip) {
+      m_list.setToolTip(Tooltip(static_cast<unsigned>(m_list.currentIndex() + 1)));
+    }
     return false;
   }
 
@@ -28,18 +35,15 @@ class CTooltipRefresh final : public QObject {
 
 void RefreshPortTooltips(QComboBox& list) {
   for (unsigned n = kFirstComPort; n <= kLastComPort; ++n) {
-    const std::string tip = PortTooltip(DescribePort(ComDevicePath(n)));
-    list.setItemData(static_cast<int>(n - 1), QString::fromStdString(tip), Qt::ToolTipRole);
+    list.setItemData(static_cast<int>(n - 1), Tooltip(n), Qt::ToolTipRole);
   }
-  list.setToolTip(list.itemData(list.currentIndex(), Qt::ToolTipRole).toString());
 }
 
 void FillPortList(QComboBox& list) {
   for (unsigned n = kFirstComPort; n <= kLastComPort; ++n) list.addItem(QStringLiteral("COM%1").arg(n));
-  RefreshPortTooltips(list);
-  list.view()->installEventFilter(new CTooltipRefresh(list));
-  QObject::connect(&list, &QComboBox::currentIndexChanged, &list,
-                   [&list](int index) { list.setToolTip(list.itemData(index, Qt::ToolTipRole).toString()); });
+  auto* reader = new CTooltipReader(list);
+  list.view()->installEventFilter(reader);
+  list.installEventFilter(reader);
 }
 
 }  // namespace vantorq

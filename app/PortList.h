@@ -1,6 +1,7 @@
 #pragma once
 // The port list of the main window: "COM1" .. "COM99", each item's tooltip
-// naming the device behind it, and for a USB adapter which one it is.
+// naming the device behind it, and for a USB adapter which one it is (read
+// when the list opens).
 
 class QComboBox;
 

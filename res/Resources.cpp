@@ -1,19 +1,28 @@
 #include "Resources.h"
 
-#include <QImage>
-#include <QPainter>
-#include <QSvgRenderer>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QScreen>
 
-#include <map>
-#include <utility>
+#include <array>
 
 #include "DialogLayout.h"
 
-static void InitVantorqIcons() { Q_INIT_RESOURCE(icons); }
+static void InitVantorqIcons() { Q_INIT_RESOURCE(vantorq_icons); }
 
 namespace vantorq::res {
 
 namespace {
+
+// The sizes the icons are rendered at: a 32-pixel icon at 1x to 4x.
+constexpr std::array<int, 4> kRenderedSizes{32, 64, 96, 128};
+
+QString IconFile(int id, int size) {
+  // The bit lamp is the lit lamp: every lamp has the same ring.
+  const int file = id == ids::kIconBitOn ? ids::kIconLampOn : id;
+  return QStringLiteral(":/vantorq/%1x%1/apps/icon%2.png").arg(size).arg(file);
+}
+
 void EnsureIcons() {
   static const bool loaded = [] {
     InitVantorqIcons();
@@ -21,7 +30,13 @@ void EnsureIcons() {
   }();
   (void)loaded;
 }
+
 }  // namespace
+
+qreal PrimaryScale() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  return screen != nullptr ? screen->devicePixelRatio() : 1.0;
+}
 
 QString String(int id) {
   switch (id) {
@@ -32,24 +47,24 @@ QString String(int id) {
   }
 }
 
-QPixmap IconPixmap(int id, int size) {
+QPixmap IconPixmap(int id, qreal scale) {
   EnsureIcons();
-  // Drawn once per id and size: the pages ask for the same lamps again.
-  static std::map<std::pair<int, int>, QPixmap> drawn;
-  if (const auto it = drawn.find({id, size}); it != drawn.end()) return it->second;
-  QSvgRenderer svg(QStringLiteral(":/vantorq/icon%1.svg").arg(id));
-  if (!svg.isValid()) return {};
-  QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
-  image.fill(Qt::transparent);
-  QPainter painter(&image);
-  svg.render(&painter);
-  painter.end();
-  return drawn[{id, size}] = QPixmap::fromImage(image);
+  // The smallest rendering that is still sharp at the screen's scale.
+  int size = kRenderedSizes.back();
+  for (int s : kRenderedSizes) {
+    if (s >= 32 * scale) {
+      size = s;
+      break;
+    }
+  }
+  return QPixmap(IconFile(id, size));
 }
 
 QIcon Icon(int id) {
+  EnsureIcons();
+  // Window managers scale what they need from these.
   QIcon icon;
-  for (int size : {16, 24, 32, 48, 64, 128, 256}) icon.addPixmap(IconPixmap(id, size));
+  for (int size : {16, 32, 64}) icon.addFile(IconFile(id, size));
   return icon;
 }
 

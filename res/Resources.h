@@ -10,10 +10,11 @@ namespace vantorq::res {
 // The text of string resource `id`; empty for an unknown id.
 QString String(int id);
 // Icon resource `id` (128 application, 133 dark lamp, 134 lit lamp,
-// 180 bit lamp), drawn from its SVG at `size` pixels: large enough by
-// default to be scaled down sharp for any control at any screen scale. A
-// null pixmap for an unknown id.
-QPixmap IconPixmap(int id, int size = 256);
+// 180 bit lamp) as a 32-pixel icon rendered at build time for a screen of
+// `scale` (1 to 4; the primary screen's when not given), to be scaled down
+// sharp to the control. A null pixmap for an unknown id.
+qreal PrimaryScale();
+QPixmap IconPixmap(int id, qreal scale = PrimaryScale());
 // The icon at every size a window manager may ask for.
 QIcon Icon(int id);
 

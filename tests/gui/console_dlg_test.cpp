@@ -58,6 +58,8 @@ TEST_F(ConsoleWindow, StartsClosedOnCom1WithTheSettingsTab) {
   const auto units = res::DialogUnitsFor(d.font());
   EXPECT_EQ(d.size(), res::ToPixels(units, 0, 0, 479, 334).size());
   ASSERT_EQ(d.PortList()->count(), 99);
+  d.PortList()->showPopup();  // the tooltips are read when the list opens
+  d.PortList()->hidePopup();
   for (int i = 0; i < 99; ++i) {
     EXPECT_EQ(d.PortList()->itemText(i), QStringLiteral("COM%1").arg(i + 1));
     EXPECT_EQ(d.PortList()->itemData(i, Qt::ToolTipRole).toString(),

@@ -159,6 +159,8 @@ TEST(PortTooltips, TellUsbAdaptersApartAndMissingPortsAsSuch) {
   test::CScopedEnv dev("VANTORQ_DEV_ROOT", root + "/dev");
   test::CDialogRecorder dialogs;
   CConsoleDlg window;
+  window.PortList()->showPopup();  // read when the list opens
+  window.PortList()->hidePopup();
   auto tip = [&](int com) { return window.PortList()->itemData(com - 1, Qt::ToolTipRole).toString().toStdString(); };
   EXPECT_EQ(tip(33), lines.LinkPath(33) + "\n\u2192 " + root + "/dev/ttyUSB0\nUSB adapter: FTDI FT232R USB UART\n"
                          "serial number A10K3XYZ\nVID:PID 0403:6001\n" + root + "/dev/serial/by-id/" + adapters[0].byId);

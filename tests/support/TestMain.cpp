@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
   std::filesystem::create_directory(locks);
   ::setenv("VANTORQ_LOCK_DIR", locks.c_str(), 1);
   const int result = RUN_ALL_TESTS();
-  ::chdir("/");
+  [[maybe_unused]] const int left = ::chdir("/");
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   return result;

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# What the package holds, from an install of the build into a scratch
+# root: man pages compressed as Debian has them, the package's docs under
+# its own name, icons at every size, a menu entry and AppStream metainfo
+# that their validators accept.
+set -euo pipefail
+build=$1
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+DESTDIR=$root cmake --install "$build" --prefix /usr >/dev/null
+status=0
+need() { [ -s "$root/$1" ] || { echo "missing: /$1"; status=1; }; }
+for page in vantorq vantorq-edid vantorq-sim; do
+  need usr/share/man/man1/$page.1.gz
+  gzip -t "$root/usr/share/man/man1/$page.1.gz" || status=1
+  zcat "$root/usr/share/man/man1/$page.1.gz" | grep -q "^\.TH ${page^^} 1" || { echo "$page.1: no .TH"; status=1; }
+done
+for doc in copyright changelog.gz README.md; do need usr/share/doc/vantorq-console/$doc; done
+[ ! -e "$root/usr/share/doc/vantorq" ] || { echo "docs under /usr/share/doc/vantorq"; status=1; }
+for size in 16 32 48 64 128 256; do need usr/share/icons/hicolor/${size}x${size}/apps/vantorq.png; done
+need usr/share/icons/hicolor/scalable/apps/vantorq.svg
+desktop=$root/usr/share/applications/invalid.vantorq.Console.desktop
+need usr/share/applications/invalid.vantorq.Console.desktop
+desktop-file-validate "$desktop" || status=1
+main=$(sed -n 's/^Categories=//p' "$desktop" | tr ';' '\n' | grep -cxE 'AudioVideo|Audio|Video|Development|Education|Game|Graphics|Network|Office|Science|Settings|System|Utility' || true)
+[ "$main" -eq 1 ] || { echo "the menu entry has $main main categories"; status=1; }
+appstreamcli validate --no-net "$root/usr/share/metainfo/invalid.vantorq.Console.metainfo.xml" >/dev/null || status=1
+for bin in vantorq vantorq-edid vantorq-sim; do need usr/bin/$bin; done
+[ $status -eq 0 ] && echo "install tree: complete"
+exit $status
