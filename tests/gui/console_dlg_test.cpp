@@ -235,7 +235,9 @@ TEST_F(ConsoleWindow, ClosingWhileBytesStreamInEndsCleanly) {
   m_dlg.reset();
   stop = true;
   feeder.join();
-  EXPECT_EQ(test::ThreadCount(), threads);
+  // A joined thread may linger in /proc for a moment after its join.
+  EXPECT_TRUE(test::WaitUntil([&] { return test::ThreadCount() == threads; }, std::chrono::milliseconds(1000)))
+      << test::ThreadCount() << " threads, " << threads << " before";
 }
 
 TEST_F(ConsoleWindow, AnAnswerBufferedWhenTheSearchStepFiresNeverSplitsDisplayAndChannel) {
