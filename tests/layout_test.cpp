@@ -94,7 +94,7 @@ std::vector<Row> EdidRows() {
 
 TEST(LayoutTables, EveryRowIsTheFormsRow) {
   const struct {
-    const DialogSpec& spec;
+    const DialogSpec& layout;
     int id;
     std::string caption;
     int w, h;
@@ -107,13 +107,13 @@ TEST(LayoutTables, EveryRowIsTheFormsRow) {
   };
   for (const auto& d : dialogs) {
     SCOPED_TRACE(d.id);
-    EXPECT_EQ(d.spec.id, d.id);
-    EXPECT_EQ(std::string(d.spec.caption), d.caption);
-    EXPECT_EQ(d.spec.w, d.w);
-    EXPECT_EQ(d.spec.h, d.h);
-    ASSERT_EQ(d.spec.controls.size(), d.rows.size());
+    EXPECT_EQ(d.layout.id, d.id);
+    EXPECT_EQ(std::string(d.layout.caption), d.caption);
+    EXPECT_EQ(d.layout.w, d.w);
+    EXPECT_EQ(d.layout.h, d.h);
+    ASSERT_EQ(d.layout.controls.size(), d.rows.size());
     for (std::size_t i = 0; i < d.rows.size(); ++i) {
-      const ControlSpec& c = d.spec.controls[i];
+      const ControlSpec& c = d.layout.controls[i];
       const Row& r = d.rows[i];
       SCOPED_TRACE("row " + std::to_string(i) + " " + r.text);
       EXPECT_EQ(c.id, r.id);

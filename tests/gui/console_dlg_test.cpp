@@ -28,6 +28,7 @@
 #include "EdidPage.h"
 #include "PseudoTerminal.h"
 #include "SettingsPage.h"
+#include "Dialogs.h"
 #include "Support.h"
 
 namespace vantorq {

@@ -16,6 +16,7 @@
 #include "EdidPage.h"
 #include "SettingsPage.h"
 #include "OperatorDialogs.h"
+#include "Dialogs.h"
 #include "Support.h"
 
 namespace vantorq::res {
@@ -113,7 +114,7 @@ TEST(DialogGeometry, EveryBuiltControlStandsWhereItsRowSays) {
   CConsoleDlg window;
   CAboutBox about(&window);
   const struct {
-    const DialogSpec& spec;
+    const DialogSpec& layout;
     QWidget* host;
   } forms[] = {{ConsoleDialog(), &window},
                {SettingsDialog(), window.SettingsPage()},
@@ -122,7 +123,7 @@ TEST(DialogGeometry, EveryBuiltControlStandsWhereItsRowSays) {
   int checked = 0;
   for (const auto& f : forms) {
     const DialogUnits units = DialogUnitsFor(f.host->font());
-    for (const ControlSpec& c : f.spec.controls) {
+    for (const ControlSpec& c : f.layout.controls) {
       if (c.id == kNoId) continue;
       auto* w = f.host->findChild<QWidget*>(QStringLiteral("ctl%1").arg(c.id), Qt::FindDirectChildrenOnly);
       ASSERT_NE(w, nullptr) << c.id;

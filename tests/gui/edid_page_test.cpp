@@ -21,6 +21,7 @@
 #include "EdidPage.h"
 #include "EdidSummary.h"
 #include "Simulator.h"
+#include "Dialogs.h"
 #include "Support.h"
 
 namespace vantorq {

@@ -15,6 +15,7 @@
 #include "ConsoleDlg.h"
 #include "EdidPage.h"
 #include "Simulator.h"
+#include "Dialogs.h"
 #include "Support.h"
 
 namespace vantorq {

@@ -14,6 +14,7 @@
 #include "EdidPage.h"
 #include "SettingsPage.h"
 #include "Simulator.h"
+#include "Dialogs.h"
 #include "Support.h"
 
 namespace vantorq {

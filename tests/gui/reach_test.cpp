@@ -21,6 +21,7 @@
 #include "DialogBuilder.h"
 #include "EdidPage.h"
 #include "SettingsPage.h"
+#include "Dialogs.h"
 #include "Support.h"
 
 namespace vantorq {

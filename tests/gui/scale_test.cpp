@@ -19,6 +19,7 @@
 #include "ConsoleDlg.h"
 #include "DialogBuilder.h"
 #include "Frames.h"
+#include "Dialogs.h"
 #include "Support.h"
 
 namespace vantorq {

@@ -12,6 +12,7 @@
 #include "DialogBuilder.h"
 #include "SettingsPage.h"
 #include "Simulator.h"
+#include "Dialogs.h"
 #include "Support.h"
 
 namespace vantorq {

@@ -71,25 +71,6 @@ std::chrono::microseconds CpuTime() {
   return std::chrono::microseconds(us(usage.ru_utime) + us(usage.ru_stime));
 }
 
-void CRecordingDialogs::Message(QWidget*, const QString& text, const QString& detail) {
-  messages << text;
-  details << detail;
-  if (onMessage) onMessage(text);
-}
-
-QString CRecordingDialogs::OpenFileName(QWidget*, const QString& filter, const QString&) {
-  filters << filter;
-  return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
-}
-
-CDialogRecorder::CDialogRecorder() {
-  auto dialogs = std::make_unique<CRecordingDialogs>();
-  m_dialogs = dialogs.get();
-  SetOperatorDialogs(std::move(dialogs));
-}
-
-CDialogRecorder::~CDialogRecorder() { SetOperatorDialogs(nullptr); }
-
 CScopedEnv::CScopedEnv(const char* name, const std::string& value) : m_name(name) {
   const char* old = ::getenv(name);
   m_had = old != nullptr;

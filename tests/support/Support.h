@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "OperatorDialogs.h"
 #include "PseudoTerminal.h"
 #include "Simulator.h"
 
@@ -37,32 +36,6 @@ bool WriteFile(const std::string& path, const std::string& text);
 
 // CPU time this process has used, user and system.
 std::chrono::microseconds CpuTime();
-
-// Operator dialogs that record every message and answer file questions
-// from a queue, so that no modal dialog ever blocks a test.
-class CRecordingDialogs final : public COperatorDialogs {
- public:
-  void Message(QWidget* parent, const QString& text, const QString& detail) override;
-  QString OpenFileName(QWidget* parent, const QString& filter, const QString& dir) override;
-
-  QStringList messages;
-  QStringList details;  // what each box showed beneath its text, in step with messages
-  QStringList fileAnswers;  // taken front first; empty means "cancel"
-  QStringList filters;
-  std::function<void(const QString&)> onMessage;
-};
-
-// Installs recording dialogs for the lifetime of the object.
-class CDialogRecorder {
- public:
-  CDialogRecorder();
-  ~CDialogRecorder();
-  CRecordingDialogs& operator*() { return *m_dialogs; }
-  CRecordingDialogs* operator->() { return m_dialogs; }
-
- private:
-  CRecordingDialogs* m_dialogs;
-};
 
 // Sets an environment variable for the lifetime of the object.
 class CScopedEnv {

@@ -6,7 +6,13 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#ifdef VANTORQ_TESTS_WITHOUT_WIDGETS
+#include <QCoreApplication>
+using TestApplication = QCoreApplication;
+#else
 #include <QApplication>
+using TestApplication = QApplication;
+#endif
 
 #include <filesystem>
 #include <string>
@@ -14,7 +20,7 @@
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   ::testing::InitGoogleTest(&argc, argv);
-  QApplication app(argc, argv);
+  TestApplication app(argc, argv);
   char dir[] = "/tmp/vantorq-test-XXXXXX";
   if (::mkdtemp(dir) == nullptr || ::chdir(dir) != 0) return 2;
   // Port lock files go to a folder of our own, not the system's.
