@@ -1,11 +1,9 @@
 #include "ConsoleDlg.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QTabBar>
 #include <QThread>
 
@@ -45,9 +43,7 @@ CConsoleDlg::CConsoleDlg(QWidget* parent) : QDialog(parent) {
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                  Qt::MSWindowsFixedSizeDialogHint);
   // The operator's text size, within the screen: every dialog follows it.
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    res::ChooseDialogScale(QApplication::font(), screen->availableGeometry().size(), res::ConsoleDialog());
-  }
+  res::ChooseDialogScale(res::ConsoleDialog());
   const auto controls = res::BuildDialog(*this, res::ConsoleDialog());
   m_lamp = controls.As<QLabel>(res::ids::kPortLamp);
   m_portButton = controls.As<QPushButton>(res::ids::kPortButton);

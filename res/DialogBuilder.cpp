@@ -3,6 +3,7 @@
 #include "Frames.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QFontMetricsF>
 #include <QGroupBox>
@@ -11,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTabBar>
 #include <QVBoxLayout>
 
@@ -48,6 +50,11 @@ QFont DialogFont() {
 }
 
 double DialogScale() { return g_dialogScale; }
+
+void ChooseDialogScale(const DialogSpec& layout) {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  ChooseDialogScale(QApplication::font(), screen != nullptr ? screen->availableGeometry().size() : QSize(), layout);
+}
 
 void ChooseDialogScale(const QFont& desktopFont, QSize available, const DialogSpec& layout) {
   const double points = desktopFont.pointSizeF() > 0 ? desktopFont.pointSizeF() : desktopFont.pixelSize() * 72.0 / 96.0;

@@ -42,6 +42,8 @@ inline constexpr double kUsualDesktopPointSize = 11.0;
 // 1), reduced where the window would not fit. Font DPI needs nothing
 // here: Qt turns it into the screen's scale factor.
 void ChooseDialogScale(const QFont& desktopFont, QSize available, const DialogSpec& layout);
+// The same for the application's font and the primary screen.
+void ChooseDialogScale(const DialogSpec& layout);
 double DialogScale();
 
 // A tab control: a framed area with a row of tabs along its top; pages are
