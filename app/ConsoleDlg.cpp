@@ -7,8 +7,6 @@
 #include <QTabBar>
 #include <QThread>
 
-#include <cstdio>
-
 #include "AboutBox.h"
 #include "Commands.h"
 #include "DialogBuilder.h"
@@ -196,12 +194,9 @@ void CConsoleDlg::CloseChannel() {
 }
 
 QString CConsoleDlg::ExplainOpenFailure() const {
-  // The box's fixed text cannot say why; the system can. The reason goes
-  // beneath it and, for whoever started the console from a terminal, to
+  // The box's fixed text cannot say why; the system can: beneath it, and on
   // standard error.
-  const std::string why = DescribeOpenFailure(static_cast<unsigned>(m_nPort), m_serial.LastOpen());
-  std::fprintf(stderr, "vantorq: cannot open %s\n", why.c_str());
-  return QString::fromStdString(why);
+  return QString::fromStdString(ReportOpenFailure(static_cast<unsigned>(m_nPort), m_serial.LastOpen()));
 }
 
 void CConsoleDlg::OnTurnOnPort() {

@@ -1,7 +1,5 @@
 #include "DeviceSearch.h"
 
-#include <cstdio>
-
 #include "ComPorts.h"
 
 namespace vantorq {
@@ -25,8 +23,7 @@ bool CDeviceSearch::TryPort() {
     m_failed.push_back({static_cast<unsigned>(m_nPort), attempt});
     // One line per port that is there but would not open; the hundred
     // that are simply absent are not worth a line each.
-    std::fprintf(stderr, "vantorq: cannot open %s\n",
-                 DescribeOpenFailure(static_cast<unsigned>(m_nPort), attempt).c_str());
+    ReportOpenFailure(static_cast<unsigned>(m_nPort), attempt);
   }
   return false;
 }

@@ -1,6 +1,7 @@
 #include "OpenFailure.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -35,6 +36,12 @@ std::string OpenFailureReason(const OpenAttempt& attempt) {
 std::string DescribeOpenFailure(unsigned port, const OpenAttempt& attempt) {
   return "COM" + std::to_string(port) + " (" + (attempt.path.empty() ? "no device" : attempt.path) +
          "): " + OpenFailureReason(attempt);
+}
+
+std::string ReportOpenFailure(unsigned port, const OpenAttempt& attempt) {
+  std::string why = DescribeOpenFailure(port, attempt);
+  std::fprintf(stderr, "vantorq: cannot open %s\n", why.c_str());
+  return why;
 }
 
 namespace {

@@ -19,6 +19,10 @@ std::string OpenFailureReason(const OpenAttempt& attempt);
 // "COM33 (/dev/ttyUSB0): " and the reason.
 std::string DescribeOpenFailure(unsigned port, const OpenAttempt& attempt);
 
+// Says DescribeOpenFailure on standard error, for whoever started the
+// console from a terminal, and returns it.
+std::string ReportOpenFailure(unsigned port, const OpenAttempt& attempt);
+
 struct FailedOpen {
   unsigned port;
   OpenAttempt attempt;
