@@ -114,7 +114,7 @@ void ReadAddressFile(const std::string& path, AddressTable& table,
     const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     // A default file that could not be written whole (a full disk) is
     // removed: an empty one would be read as the table for good.
-    if (WriteWholeFile(path, bytes) != WriteResult::Written) {
+    if (CreateNewFile(path, bytes) != WriteResult::Written) {
       message("There is no KVAddrMg.ini and faild to create new empty ini file !");
       if (!FileExists(path)) message("failed");
     }
@@ -122,8 +122,9 @@ void ReadAddressFile(const std::string& path, AddressTable& table,
   // Opened for reading and updating: a file that cannot be updated counts
   // as unreadable. The write bits are asked too, since root may update
   // any file, and a read-only file must read as one whoever runs us. Only
-  // a regular file is read: a FIFO would keep the window from ever opening.
-  const CFileDescriptor in = OpenWithoutWaiting(path, O_RDWR);
+  // a regular file is opened: a FIFO would keep the window from ever
+  // opening, and a link to a device must not open the device.
+  const CFileDescriptor in = OpenRegularFile(path, O_RDWR);
   struct stat st {};
   std::vector<std::uint8_t> bytes;
   bool more = false;

@@ -33,7 +33,8 @@ QString Text(std::string_view s) { return QString::fromUtf8(s.data(), static_cas
 
 }  // namespace
 
-CConsoleDlg::CConsoleDlg(QWidget* parent) : QDialog(parent) {
+CConsoleDlg::CConsoleDlg(QWidget* parent, std::shared_ptr<IPortOpener> opener, std::shared_ptr<IClock> clock)
+    : QDialog(parent), m_serial(std::move(opener), std::move(clock)) {
   setObjectName(QStringLiteral("consoleDlg"));
   // Before the first reply the buffer reads as an empty (erased) EDID.
   m_readBackBuffer.fill(0xFF);
@@ -122,6 +123,35 @@ void CConsoleDlg::ClosePortShown(const QString& buttonText) {
 void CConsoleDlg::OnSerialNotify(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
   // Every other notification takes the default handling, which does nothing.
   if (message == WM_SERIAL_BYTE) OnSerialByte(static_cast<unsigned>(wParam & 0xFF), static_cast<unsigned>(lParam));
+  if (message == WM_SERIAL_WRITTEN) OnWritten(WrittenTicket(wParam), WrittenOutcome(wParam));
+}
+
+void CConsoleDlg::OnWritten(WriteTicket ticket, WriteOutcome outcome) {
+  // A request that was replaced before it began is never told: a later
+  // ticket's outcome says that it did not go out.
+  ResolveWrites(ticket - 1, WriteOutcome::Replaced);
+  ResolveWrites(ticket, outcome);
+  // The line failed under a write: nothing may go on looking open until
+  // a byte happens to arrive. Timer 5 closes it as after a read failure.
+  if (m_serial.m_bError != 0) SetTimer(ID_TIMER_COMM_ERROR, 1);
+}
+
+void CConsoleDlg::WhenWritten(WriteTicket ticket, std::function<void(WriteOutcome)> done) {
+  m_awaitedWrites.emplace_back(ticket, std::move(done));
+}
+
+void CConsoleDlg::ResolveWrites(WriteTicket upTo, WriteOutcome outcome) {
+  auto it = m_awaitedWrites.begin();
+  while (it != m_awaitedWrites.end()) {
+    if (it->first > upTo) {
+      ++it;
+      continue;
+    }
+    // After the notification: a message box here would hold the monitor.
+    QMetaObject::invokeMethod(this, [done = std::move(it->second), outcome] { done(outcome); },
+                              Qt::QueuedConnection);
+    it = m_awaitedWrites.erase(it);
+  }
 }
 
 void CConsoleDlg::OnSerialByte(unsigned byte, unsigned port) {
@@ -184,6 +214,7 @@ void CConsoleDlg::OnSysCommand(unsigned id) {
 bool CConsoleDlg::OpenChannel(int port) {
   // Whatever the old port was saying is not the new one's to finish.
   m_router.Reset();
+  ResolveWrites(~WriteTicket{0}, WriteOutcome::Stopped);
   return m_serial.Open(this, static_cast<unsigned>(port), m_nBaud, m_cParity, m_nDataBits, m_nStopBits,
                        static_cast<std::uint32_t>(m_nEventMask), kWriteBufferSize) != 0;
 }
@@ -191,6 +222,8 @@ bool CConsoleDlg::OpenChannel(int port) {
 void CConsoleDlg::CloseChannel() {
   m_router.Reset();
   m_serial.Close();
+  // Whatever was still being written went with the port.
+  ResolveWrites(~WriteTicket{0}, WriteOutcome::Stopped);
 }
 
 QString CConsoleDlg::ExplainOpenFailure() const {
@@ -248,15 +281,28 @@ void CConsoleDlg::OnTimer(int id) {
   if (id == ID_TIMER_SEARCH) {
     m_search.OnTimer();
   } else if (id == ID_TIMER_COMM_ERROR) {
-    if (m_serial.m_bError != 0) ClosePortShown(kOpenPortAfterError);
     KillTimer(ID_TIMER_COMM_ERROR);
+    if (m_serial.m_bError == 0) return;
+    if (m_search.m_bSearching != 0) {
+      // The port a search probes failed: the search closes it and goes on.
+      m_search.OnPortFailed();
+      return;
+    }
+    ClosePortShown(kOpenPortAfterError);
   }
 }
 
 bool CConsoleDlg::OpenPort(int port) {
+  // A failure of the port tried before says nothing about this one.
+  m_serial.m_bError = 0;
   if (!OpenChannel(port)) return false;
   m_serial.StartMonitor();
   return true;
+}
+
+std::string CConsoleDlg::FailureLabel() const {
+  const char* label = m_serial.LastFailure();
+  return label != nullptr ? label : "";
 }
 
 void CConsoleDlg::SendProbe() { m_serial.QueueWrite(protocol::ProbeCommand()); }

@@ -10,7 +10,11 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "AddressFile.h"
 #include "ByteRouter.h"
@@ -42,7 +46,8 @@ inline constexpr std::uint32_t kWriteBufferSize = 1024;
 
 class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost, private ISearchHost {
  public:
-  explicit CConsoleDlg(QWidget* parent = nullptr);
+  explicit CConsoleDlg(QWidget* parent = nullptr, std::shared_ptr<IPortOpener> opener = PosixPortOpener(),
+                       std::shared_ptr<IClock> clock = SystemClock());
   ~CConsoleDlg() override;
 
   // Received-byte routing; the only entry for data from the device.
@@ -69,6 +74,7 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost,
   bool PortOpen() const override { return m_bPortOpen != 0; }
   CSerialChannel& Serial() override { return m_serial; }
   void AwaitReadBack(std::string pattern) override;
+  void WhenWritten(WriteTicket ticket, std::function<void(WriteOutcome)> done) override;
 
   // CSerialOwner
   void OnSerialNotify(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
@@ -117,6 +123,9 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost,
   void CloseChannel();
   QString ExplainOpenFailure() const;
   void ReadAddressFile();
+  void OnWritten(WriteTicket ticket, WriteOutcome outcome);
+  // Tells every write still awaited that it ended with `outcome`.
+  void ResolveWrites(WriteTicket upTo, WriteOutcome outcome);
 
   // ISearchHost: the search's port, timer 4 and display.
   bool OpenPort(int port) override;
@@ -124,6 +133,7 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost,
   void SendProbe() override;
   void ClosePort() override { CloseChannel(); }
   bool PortFailed() const override { return m_serial.m_bError != 0; }
+  std::string FailureLabel() const override;
   void SetSearchTimer(int periodMs) override { SetTimer(ID_TIMER_SEARCH, periodMs); }
   void KillSearchTimer() override { KillTimer(ID_TIMER_SEARCH); }
   void ShowStatus(std::string_view text) override;
@@ -134,6 +144,8 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost,
   CDeviceSearch m_search{*this, m_nPort};
   CReadBackService m_readBack{m_report};
   CWindowTimers m_timers{[this](int id) { OnTimer(id); }};
+  // Writes whose outcome a page waits for, oldest first.
+  std::vector<std::pair<WriteTicket, std::function<void(WriteOutcome)>>> m_awaitedWrites;
 
   QComboBox* m_portList = nullptr;
   QLabel* m_lamp = nullptr;

@@ -32,6 +32,7 @@ void CDeviceSearch::Start() {
   g_nSavedPort = m_nPort;
   m_silent.clear();
   m_failed.clear();
+  m_broken.clear();
   for (m_nPort = 1; m_nPort <= kLastPort; ++m_nPort) {
     if (TryPort()) {
       m_host.SendProbe();
@@ -50,23 +51,32 @@ void CDeviceSearch::Start() {
 }
 
 void CDeviceSearch::OnTimer() {
-  if (m_host.PortFailed()) {
-    // The port failed mid-search: the search ends without a message, the
-    // status line keeps "Please wait....." and timer 5 closes the port.
+  if (m_bSearching == 0) {
     m_host.KillSearchTimer();
-    m_bSearching = 0;
-  } else if (m_bSearching != 0) {
-    Step();
-  } else {
-    m_host.KillSearchTimer();
+    return;
   }
+  // A port that failed during its step did not answer either; the search
+  // must go on, or it would end with neither the device nor a word.
+  if (m_host.PortFailed()) RecordFailure();
+  Step();
+}
+
+void CDeviceSearch::OnPortFailed() {
+  if (m_bSearching == 0) return;
+  RecordFailure();
+  Step();
+}
+
+void CDeviceSearch::RecordFailure() {
+  m_broken.push_back({static_cast<unsigned>(m_nPort), m_host.LastOpen().path, m_host.FailureLabel()});
 }
 
 void CDeviceSearch::Step() {
   // The port that did not answer in time. Closing delivers nothing, so no
   // status line can complete the search while it closes.
   m_host.ClosePort();
-  m_silent.push_back(static_cast<unsigned>(m_nPort));
+  const bool broken = !m_broken.empty() && m_broken.back().port == static_cast<unsigned>(m_nPort);
+  if (!broken) m_silent.push_back(static_cast<unsigned>(m_nPort));
   for (++m_nPort; m_nPort <= kLastPort; ++m_nPort) {
     if (TryPort()) {
       m_host.SendProbe();
@@ -82,7 +92,7 @@ void CDeviceSearch::Step() {
 }
 
 void CDeviceSearch::NoDevice() {
-  std::string detail = SummariseSearch(m_silent, m_failed);
+  std::string detail = SummariseSearch(m_silent, m_failed, m_broken);
   if (detail.empty()) detail = "No serial port could be opened on COM1 to COM99 \u2014 is the adapter plugged in?";
   m_host.ShowNoDevice(detail);
 }

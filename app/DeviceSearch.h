@@ -28,8 +28,9 @@ class ISearchHost {
   virtual OpenAttempt LastOpen() const = 0;
   virtual void SendProbe() = 0;
   virtual void ClosePort() = 0;
-  // The channel's error flag.
+  // The channel's error flag, and the failure point it last reported.
   virtual bool PortFailed() const = 0;
+  virtual std::string FailureLabel() const = 0;
   // Timer 4: starting it again restarts it with the new period.
   virtual void SetSearchTimer(int periodMs) = 0;
   virtual void KillSearchTimer() = 0;
@@ -51,6 +52,10 @@ class CDeviceSearch {
   void Start();
   // Timer 4 fired.
   void OnTimer();
+  // The port being probed failed (the window's timer 5 found the error
+  // flag): it counts as a port that did not answer, and the search goes
+  // on to the next one at once.
+  void OnPortFailed();
   // An EDID status line arrived; true when it completed a search.
   bool OnEdidStatus();
   // The operator chose a port himself: a search in progress ends quietly.
@@ -63,12 +68,14 @@ class CDeviceSearch {
   bool TryPort();
   void Step();
   void NoDevice();
+  void RecordFailure();
 
   ISearchHost& m_host;
   int& m_nPort;
   // What this search met, for the operator if it finds nothing.
   std::vector<unsigned> m_silent;
   std::vector<FailedOpen> m_failed;
+  std::vector<FailedLine> m_broken;
 };
 
 }  // namespace vantorq

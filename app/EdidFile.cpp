@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <string_view>
 
+#include "EdidCheck.h"
 #include "Hex.h"
 
 namespace vantorq {
@@ -28,16 +29,20 @@ std::string FormatEdidFileName(std::string_view pattern, int number) {
   return name;
 }
 
-std::optional<std::string> NextEdidFileName(std::string_view pattern) {
+SavedEdid SaveEdidUnderFreeName(std::string_view pattern, EdidView edid) {
+  SavedEdid saved;
   for (int k = 0; k <= kLastEdidFileNumber; ++k) {
     std::string name = FormatEdidFileName(pattern, k);
-    if (!FileExists(name)) return name;
+    if (FileExists(name)) continue;
+    saved.result = CreateNewFile(name, edid, &saved.error);
+    // Taken between the look and the creation: by another console saving
+    // into the same folder. The next number is ours to try.
+    if (saved.result == WriteResult::CreateFailed && saved.error == EEXIST) continue;
+    saved.name = std::move(name);
+    return saved;
   }
-  return std::nullopt;
-}
-
-WriteResult SaveEdidFile(const std::string& name, EdidView edid, int* error) {
-  return WriteWholeFile(name, edid, error);
+  saved.error = EEXIST;
+  return saved;
 }
 
 EdidBuffer EdidFromFileBytes(std::span<const std::uint8_t> bytes) {
@@ -161,17 +166,30 @@ EdidInput InterpretEdidInput(std::span<const std::uint8_t> raw) {
   return input;
 }
 
-LoadResult LoadEdidFile(const std::string& path, EdidBuffer& edid) {
+std::string DescribeNotEdid(std::string_view name, std::span<const std::uint8_t> read) {
+  std::string text(name);
+  if (read.empty()) return text + " is empty.";
+  return text + " begins with " + HexPairs(read.first(std::min(read.size(), kEdidHeader.size()))) +
+         "; an EDID begins with " + HexPairs(kEdidHeader) + ".";
+}
+
+LoadResult LoadEdidFile(const std::string& path, EdidBuffer& edid, std::vector<std::uint8_t>* read) {
   edid.fill(0xFF);
-  const CFileDescriptor file = OpenWithoutWaiting(path, O_RDONLY);
-  if (!file) return LoadResult::ReadFailed;
+  // The name only: a device behind it is not opened, a FIFO not waited on.
+  const CFileDescriptor name = OpenNameOnly(path);
+  if (!name) return LoadResult::ReadFailed;
   // The extension is looked at only once the file has opened.
   if (FileExtension(path) != "bin") return LoadResult::NotBin;
-  // A folder, a FIFO or a device opens but is no file to send.
+  // A folder, a FIFO or a device is no file to send.
+  const CFileDescriptor file = ReopenRegular(name, O_RDONLY);
   std::vector<std::uint8_t> bytes;
   bool more = false;
-  if (!IsRegularFile(file.Get()) || !ReadUpTo(file.Get(), kEdidSize, bytes, more)) {
-    return LoadResult::ReadFailed;
+  if (!file || !ReadUpTo(file.Get(), kEdidSize, bytes, more)) return LoadResult::ReadFailed;
+  if (read != nullptr) *read = bytes;
+  // An empty or foreign file would fill the device's buffer with 0xFF or
+  // garbage, which it then offers every source as an EDID.
+  if (bytes.size() < kEdidHeader.size() || !std::equal(kEdidHeader.begin(), kEdidHeader.end(), bytes.begin())) {
+    return LoadResult::NotEdid;
   }
   edid = EdidFromFileBytes(bytes);
   return LoadResult::Loaded;

@@ -26,12 +26,18 @@ std::string EdidFilePattern(std::string_view prefix, int port = 1);
 // The pattern with its "%02d" replaced by `number` as two digits.
 std::string FormatEdidFileName(std::string_view pattern, int number);
 
-// The first of numbers 00..99 whose file does not exist in the current
-// folder; none when all 100 exist (a saved EDID is never overwritten).
-std::optional<std::string> NextEdidFileName(std::string_view pattern);
+struct SavedEdid {
+  WriteResult result = WriteResult::CreateFailed;
+  std::string name;  // the name it was saved under (or tried), empty when all 100 are taken
+  int error = 0;     // errno, when it failed
+};
 
-// Creates the file and writes the 256 bytes (`error` as WriteWholeFile).
-WriteResult SaveEdidFile(const std::string& name, EdidView edid, int* error = nullptr);
+// Saves the 256 bytes in the current folder under the first of numbers
+// 00..99 whose name is free, creating it exclusively: a name with any
+// entry (a link to nowhere included) is passed over, and so is one that
+// another program takes at the same moment. A saved EDID is never
+// overwritten: with all 100 names taken nothing is saved and `name` is empty.
+SavedEdid SaveEdidUnderFreeName(std::string_view pattern, EdidView edid);
 
 // An EDID as a file holds it: the first 256 bytes, a shorter file
 // completed with 0xFF.
@@ -62,13 +68,23 @@ struct EdidInput {
 // "0x00,"), blank lines included. Anything else is binary.
 EdidInput InterpretEdidInput(std::span<const std::uint8_t> raw);
 
-enum class LoadResult { Loaded, ReadFailed, NotBin };
+enum class LoadResult {
+  Loaded,
+  ReadFailed,
+  NotBin,
+  NotEdid,  // empty, or not beginning with the EDID header: nothing to send
+};
 
-// The load of the EDID page: opens `path` (without waiting on a FIFO),
-// then checks that its extension is exactly "bin", then reads its first
-// 256 bytes into `edid`, which is filled with 0xFF first. Only a regular
-// file can be read.
-LoadResult LoadEdidFile(const std::string& path, EdidBuffer& edid);
+// The load of the EDID page: opens `path` (without opening a device or
+// waiting on a FIFO behind it), then checks that its extension is exactly
+// "bin", then reads its first 256 bytes into `edid`, which is filled with
+// 0xFF first. Only a regular file can be read, and only one that begins
+// with the EDID header is an EDID; `read` receives what was read.
+LoadResult LoadEdidFile(const std::string& path, EdidBuffer& edid, std::vector<std::uint8_t>* read = nullptr);
+
+// Why the bytes read from `name` are no EDID: "mine.bin is empty", or
+// "mine.bin begins with 68 65 6c ..., an EDID with 00 ff ff ff ff ff ff 00".
+std::string DescribeNotEdid(std::string_view name, std::span<const std::uint8_t> read);
 
 // The text after the last dot of the file's name; empty if it has none.
 std::string FileExtension(std::string_view path);

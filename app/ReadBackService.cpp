@@ -46,42 +46,55 @@ ReadBackOutcome CReadBackService::Complete(std::string_view line, std::string_vi
   ReadBackOutcome outcome;
   EdidBuffer parsed = buffer;
   const std::size_t pairs = protocol::ParseEdidReply(line, parsed);
-  if (pairs < kEdidSize) {
-    // A cut reply (a pulled cable, a reboot) later completed by some other
-    // line: its bytes are not the EDID, and must not pass for it.
-    outcome.message = "The EDID reply was cut short: " + std::to_string(pairs) + " of " +
-                      std::to_string(kEdidSize) + " bytes arrived. Nothing was saved; read it again.";
+  const protocol::ReplyShape shape = protocol::InspectEdidReply(line);
+  if (!shape.Whole() || pairs < kEdidSize) {
+    // Bytes lost, added or split on the line (a pulled cable, noise, a
+    // status line completing a cut reply): what was parsed is not the
+    // EDID, and must not pass for it.
+    const std::string again = " Nothing was saved; read it again.";
+    if (shape.digits < 2 * kEdidSize) {
+      outcome.message = "The EDID reply was cut short: " + std::to_string(std::min(pairs, shape.wholePairs)) +
+                        " of " + std::to_string(kEdidSize) + " bytes arrived." + again;
+    } else if (shape.digits > 2 * kEdidSize) {
+      outcome.message = "The EDID reply was garbled on the line: " + std::to_string(shape.digits) +
+                        " hexadecimal digits arrived where " + std::to_string(2 * kEdidSize) + " belong." + again;
+    } else {
+      outcome.message = "The EDID reply was garbled on the line: byte " + std::to_string(shape.wholePairs + 1) +
+                        " of " + std::to_string(kEdidSize) + " was split by a stray character." + again;
+    }
     return outcome;
   }
   buffer = parsed;
 
-  const auto name = NextEdidFileName(pattern);
-  if (!name) {
+  const SavedEdid saved = SaveEdidUnderFreeName(pattern, buffer);
+  if (saved.name.empty()) {
     outcome.message = FormatEdidFileName(pattern, 0) + " to " +
                       FormatEdidFileName(pattern, kLastEdidFileNumber) +
                       " all exist in this folder. Nothing was saved; move some of them away and read again.";
     return outcome;
   }
-  int error = 0;
-  switch (SaveEdidFile(*name, buffer, &error)) {
+  switch (saved.result) {
     case WriteResult::CreateFailed:
     case WriteResult::WriteFailed:
       outcome.message = "Faild to create file";
-      outcome.detail = *name + ": " + std::strerror(error);
+      outcome.detail = saved.name + ": " + std::strerror(saved.error);
       return outcome;
     case WriteResult::Vanished:
       outcome.message = "failed";
-      outcome.detail = *name + ": " + std::strerror(error);
+      outcome.detail = saved.name + ": " + std::strerror(saved.error);
       return outcome;
     case WriteResult::Written:
       break;
   }
   outcome.saved = true;
-  outcome.message = "Save to file: " + *name;
+  outcome.message = "Save to file: " + saved.name;
   outcome.summary = DecodeAndSummarise(m_report, buffer);
   const EdidVerdict verdict = CheckEdid(buffer);
   outcome.verdict = "EDID check: " + (verdict.Passed() ? std::string("header, checksums and extension count are right")
                                                        : verdict.Summary());
+  // Saved as the device holds it, but a faulty EDID is said where the
+  // operator looks, not only in the summary's tooltip.
+  if (!verdict.Passed()) outcome.detail = outcome.verdict;
   return outcome;
 }
 

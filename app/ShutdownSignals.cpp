@@ -14,9 +14,12 @@ namespace vantorq {
 
 namespace {
 
-constexpr std::array<int, 3> kSignals{SIGTERM, SIGINT, SIGHUP};
+// Every signal a terminal sends to end a program (Ctrl+C, Ctrl+\\, a closed
+// terminal), and the one a service manager sends.
+constexpr std::array<int, 4> kSignals{SIGTERM, SIGINT, SIGHUP, SIGQUIT};
 std::atomic<int> g_signalPipe{-1};
 std::array<struct sigaction, kSignals.size()> g_previous{};
+struct sigaction g_previousPipe {};
 
 extern "C" void OnShutdownSignal(int sig) {
   // Only what is safe in a handler: one byte into the pipe.
@@ -41,11 +44,18 @@ CShutdownSignals::CShutdownSignals(std::function<void(int)> shutdown) : m_shutdo
     action.sa_flags = SA_RESTART;
     ::sigaction(kSignals[i], &action, &g_previous[i]);
   }
+  // A reader of standard error that goes away (the traffic log piped into
+  // head) must not end the console where it stands: the write fails instead.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, &g_previousPipe);
 }
 
 CShutdownSignals::~CShutdownSignals() {
   if (m_pipe[0] < 0) return;
   for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &g_previous[i], nullptr);
+  ::sigaction(SIGPIPE, &g_previousPipe, nullptr);
   g_signalPipe = -1;
   delete m_notifier;
   ::close(m_pipe[0]);

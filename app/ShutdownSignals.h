@@ -1,7 +1,8 @@
 #pragma once
-// SIGTERM, SIGINT and SIGHUP end the console the way closing its window
-// does, so that the port, its exclusive flag and its lock file are
-// released. Without this a signal kills the process where it stands.
+// SIGTERM, SIGINT, SIGHUP and SIGQUIT end the console the way closing its
+// window does, so that the port, its exclusive flag and its lock file are
+// released; SIGPIPE is ignored. Without this a signal kills the process
+// where it stands.
 
 #include <QObject>
 

@@ -10,21 +10,11 @@ namespace vantorq {
 
 namespace {
 
-constexpr std::array<std::uint8_t, 8> kHeader{0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+constexpr const auto& kHeader = kEdidHeader;
 
 std::string Hex(std::uint8_t b) {
   char text[8];
   std::snprintf(text, sizeof text, "0x%02x", b);
-  return text;
-}
-
-std::string Pairs(std::span<const std::uint8_t> bytes) {
-  std::string text;
-  for (std::uint8_t b : bytes) {
-    char pair[4];
-    std::snprintf(pair, sizeof pair, "%s%02x", text.empty() ? "" : " ", b);
-    text += pair;
-  }
   return text;
 }
 
@@ -36,6 +26,16 @@ bool IsPadding(std::span<const std::uint8_t> block) {
 std::string Blocks(std::size_t n) { return std::to_string(n) + (n == 1 ? " extension block follows" : " extension blocks follow"); }
 
 }  // namespace
+
+std::string HexPairs(std::span<const std::uint8_t> bytes) {
+  std::string text;
+  for (std::uint8_t b : bytes) {
+    char pair[4];
+    std::snprintf(pair, sizeof pair, "%s%02x", text.empty() ? "" : " ", b);
+    text += pair;
+  }
+  return text;
+}
 
 bool EdidVerdict::Passed() const {
   return std::none_of(problems.begin(), problems.end(),
@@ -76,7 +76,7 @@ EdidVerdict CheckEdid(std::span<const std::uint8_t> bytes) {
 
   const auto header = bytes.first(std::min(length, kHeader.size()));
   if (!std::equal(header.begin(), header.end(), kHeader.begin()) || header.size() < kHeader.size()) {
-    add(S::Error, "header " + Pairs(header) + ", should be " + Pairs(kHeader));
+    add(S::Error, "header " + HexPairs(header) + ", should be " + HexPairs(kHeader));
   }
   if (length < kEdidBlockSize) return verdict;
 

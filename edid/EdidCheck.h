@@ -42,6 +42,9 @@ struct EdidVerdict {
 EdidVerdict CheckEdid(std::span<const std::uint8_t> bytes);
 
 // The checksum byte block `block` (0 or 1) of a 256-byte EDID should hold.
+// Bytes as lower-case pairs with a blank between: "00 ff ff".
+std::string HexPairs(std::span<const std::uint8_t> bytes);
+
 std::uint8_t ExpectedChecksum(std::span<const std::uint8_t> edid, int block);
 
 }  // namespace vantorq

@@ -1,7 +1,8 @@
 // libFuzzer target: any bytes as received while a read reply is awaited,
 // through the router's line assembly and the reply parser. Checks that
-// lines stay within their bound and that a reply never yields more than
-// 256 bytes or touches bytes it did not parse.
+// lines stay within their bound, that a reply never yields more than 256
+// bytes or touches bytes it did not parse, and that a reply the wholeness
+// check passes is parsed in full.
 
 #include <cstdint>
 #include <cstdlib>
@@ -31,6 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t parsed = vantorq::protocol::ParseEdidReply(event.line, edid);
     Check(parsed <= vantorq::kEdidSize);
     for (std::size_t b = parsed; b < edid.size(); ++b) Check(edid[b] == 0xA5);
+    // A reply called whole is one the parser reads in full.
+    const auto shape = vantorq::protocol::InspectEdidReply(event.line);
+    if (shape.Whole() && event.line.size() <= vantorq::protocol::kReplyScanLimit) Check(parsed == vantorq::kEdidSize);
+    Check(shape.wholePairs <= shape.digits / 2);
     router.AwaitReadBack();
   }
   // The parser on its own, on the raw bytes as one line.

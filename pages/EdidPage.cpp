@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include <QDir>
+#include <QFileInfo>
 
 #include "Commands.h"
 #include "DialogBuilder.h"
@@ -104,25 +105,43 @@ void CEdidPage::OnLoadEdid() {
   if (path.isEmpty()) return;
   UpdateData(false);
   EdidBuffer edid{};
-  switch (LoadEdidFile(path.toStdString(), edid)) {
+  std::vector<std::uint8_t> read;
+  switch (LoadEdidFile(path.toStdString(), edid, &read)) {
     case LoadResult::ReadFailed:
       ShowMessage(this, QStringLiteral("File read failed"));
       return;
     case LoadResult::NotBin:
       ShowMessage(this, QStringLiteral("It is not bin file"));
       return;
+    case LoadResult::NotEdid:
+      ShowMessage(this, QStringLiteral("It is not an EDID file: nothing was sent to the device."),
+                  QString::fromStdString(DescribeNotEdid(QFileInfo(path).fileName().toStdString(), read)));
+      return;
     case LoadResult::Loaded:
       break;
   }
-  if (SendFromPage(this, protocol::UserEdidWriteCommand(edid))) {
-    ShowMessage(this, QStringLiteral("Note: EDID data is just saved to user define buffer. If want to use "
-                                     "this EDID, need to set the EDID to User_EDID."));
-  } else {
+  const WriteTicket ticket = SendFromPage(this, protocol::UserEdidWriteCommand(edid));
+  CPageHost* host = CPageHost::Of(this);
+  if (ticket == 0 || host == nullptr) {
     // The note would claim the device has the EDID; it has nothing.
     ShowMessage(this, QStringLiteral("The port is not open: the EDID was not sent to the device."),
                 QStringLiteral("Turn on the port (or search for the device), then load the file again."));
+    UpdateData(false);
+    return;
   }
-  UpdateData(false);
+  // The note waits for the line: only an EDID that left whole is in the
+  // device's buffer.
+  host->WhenWritten(ticket, [this](WriteOutcome outcome) {
+    if (outcome == WriteOutcome::Sent) {
+      ShowMessage(this, QStringLiteral("Note: EDID data is just saved to user define buffer. If want to use "
+                                       "this EDID, need to set the EDID to User_EDID."));
+    } else {
+      ShowMessage(this, QStringLiteral("The EDID was not written to the device."),
+                  QString::fromStdString(DescribeWriteOutcome(outcome)) +
+                      QStringLiteral(". Check the cable and the port, then load the file again."));
+    }
+    UpdateData(false);
+  });
 }
 
 void CEdidPage::OnPresetClicked(int index) {

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -21,6 +22,10 @@ class CPageHost {
   // A read reply is awaited: received lines go to the read-back receiver,
   // and the file it saves is named by `pattern` (see EdidFilePattern).
   virtual void AwaitReadBack(std::string pattern) = 0;
+  // `done` runs once the write behind `ticket` has ended (sent whole, or
+  // not: a stalled or pulled line, a port closed under it), after the
+  // notification has been handled, never inside it.
+  virtual void WhenWritten(WriteTicket ticket, std::function<void(WriteOutcome)> done) = 0;
 
   static CPageHost* Of(QWidget* page) {
     QWidget* tab = page != nullptr ? page->parentWidget() : nullptr;
@@ -30,11 +35,11 @@ class CPageHost {
 };
 
 // What every page sender does: the command goes out in one write, and only
-// while the window shows the port as open. True when it was handed to the
-// channel.
-inline bool SendFromPage(QWidget* page, std::span<const std::uint8_t> command) {
+// while the window shows the port as open. The write's ticket when it was
+// handed to the channel, else 0.
+inline WriteTicket SendFromPage(QWidget* page, std::span<const std::uint8_t> command) {
   CPageHost* host = CPageHost::Of(page);
-  return host != nullptr && host->PortOpen() && host->Serial().QueueWrite(command);
+  return host != nullptr && host->PortOpen() ? host->Serial().QueueWrite(command) : 0;
 }
 
 }  // namespace vantorq

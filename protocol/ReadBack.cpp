@@ -16,6 +16,25 @@ bool IsEdidReply(std::string_view line) {
   return line.find("EDID ") != std::string_view::npos && line.find("DATA ") != std::string_view::npos;
 }
 
+ReplyShape InspectEdidReply(std::string_view line) {
+  ReplyShape shape;
+  const auto data = line.find("DATA ");
+  if (data == std::string_view::npos) return shape;
+  bool high = false;
+  for (std::size_t pos = data + 5; pos < line.size(); ++pos) {
+    if (!IsLowerHex(line[pos])) {
+      if (high) shape.split = true;
+      high = false;
+      continue;
+    }
+    ++shape.digits;
+    if (high && !shape.split) ++shape.wholePairs;
+    high = !high;
+  }
+  if (high) shape.split = true;  // a digit left over at the end
+  return shape;
+}
+
 std::size_t ParseEdidReply(std::string_view line, std::span<std::uint8_t, kEdidSize> edid) {
   const auto data = line.find("DATA ");
   if (data == std::string_view::npos) return 0;

@@ -16,6 +16,18 @@ inline constexpr std::size_t kReplyScanLimit = 2000;
 // Whether a received line is a read reply at all.
 bool IsEdidReply(std::string_view line);
 
+// How the hexadecimal digits after the first "DATA " stand, up to the
+// line's end. A whole reply carries exactly 512 lower-case digits, in
+// pairs: a noise byte on the line shows as a digit too many or too few, or
+// as a pair split by a character that is no digit.
+struct ReplyShape {
+  std::size_t digits = 0;      // lower-case hexadecimal digits
+  std::size_t wholePairs = 0;  // pairs read before the first split one
+  bool split = false;          // a high digit was followed by a non-digit
+  bool Whole() const { return digits == 2 * kEdidSize && !split; }
+};
+ReplyShape InspectEdidReply(std::string_view line);
+
 // Parses the bytes after the first "DATA " into `edid`, in order. Scanning
 // skips anything that is not 0-9 or a-f to find a high digit; the
 // character right after it is the low digit, unchecked (a non-decimal

@@ -19,10 +19,11 @@ struct StatusUpdate {
 };
 
 // `line` is a whole status line including its final LF. One tag counts,
-// in the order EDID, VIDEO, IMAGE ENH. Values are taken as the device
-// sends them, digits or not: a non-digit gives whatever its code minus '0'
-// is. An "EDID " value is one digit followed by CR, otherwise two
-// characters (so 7 then LF reads as 7 x 10 + (LF - '0') = 32).
+// in the order EDID, VIDEO, IMAGE ENH. Values are digits: an "EDID " value
+// is two digits, or one followed by the line end (CR, or LF from a device
+// that sends none); the other tags take one digit. A line whose tag is
+// followed by anything else is acted on by nobody: noise must not move a
+// page.
 StatusUpdate ParseStatusLine(std::string_view line);
 
 }  // namespace vantorq::protocol

@@ -1,5 +1,7 @@
 #include "LockFile.h"
 
+#include "Trace.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -50,7 +52,9 @@ std::string Describe(pid_t pid) {
   if (FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/comm").c_str(), "re")) {
     if (std::fgets(comm, sizeof comm, f) != nullptr) {
       comm[std::strcspn(comm, "\n")] = '\0';
-      if (comm[0] != '\0') holder += std::string(", ") + comm;
+      // Any user may name a process: what it is called is not ours to
+      // write raw onto a terminal.
+      if (comm[0] != '\0') holder += ", " + EscapeControls(comm);
     }
     std::fclose(f);
   }
@@ -103,14 +107,14 @@ int CUucpLock::Acquire(const std::string& path, std::string& holder) {
     struct stat st {};
     if (owner == 0 && ::lstat(file.c_str(), &st) == 0 && ::time(nullptr) - st.st_mtime < 2) {
       // Just made by someone who has not written the id yet.
-      holder = "lock file " + file;
+      holder = "lock file " + EscapeControls(file);
       return EBUSY;
     }
     if (owner > 0 || ::access(file.c_str(), F_OK) == 0) {
       // Left by a process that is gone (or unreadable): take it over, as
       // other serial programs do.
       if (::unlink(file.c_str()) != 0 && errno != ENOENT) {
-        holder = "lock file " + file;
+        holder = "lock file " + EscapeControls(file);
         return errno == EACCES || errno == EPERM ? EBUSY : errno;
       }
     }
@@ -131,7 +135,7 @@ int CUucpLock::Acquire(const std::string& path, std::string& holder) {
     m_path = file;
     return 0;
   }
-  holder = "lock file " + file;
+  holder = "lock file " + EscapeControls(file);
   return EBUSY;
 }
 

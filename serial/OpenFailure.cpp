@@ -5,6 +5,8 @@
 #include <cstring>
 #include <map>
 
+#include "Trace.h"
+
 namespace vantorq {
 
 bool PortMissing(int error) {
@@ -34,25 +36,26 @@ std::string OpenFailureReason(const OpenAttempt& attempt) {
 }
 
 std::string DescribeOpenFailure(unsigned port, const OpenAttempt& attempt) {
-  return "COM" + std::to_string(port) + " (" + (attempt.path.empty() ? "no device" : attempt.path) +
+  return "COM" + std::to_string(port) + " (" + (attempt.path.empty() ? "no device" : EscapeControls(attempt.path)) +
          "): " + OpenFailureReason(attempt);
 }
 
 std::string ReportOpenFailure(unsigned port, const OpenAttempt& attempt) {
   std::string why = DescribeOpenFailure(port, attempt);
-  std::fprintf(stderr, "vantorq: cannot open %s\n", why.c_str());
+  WriteErrorLine("vantorq: cannot open " + why);
   return why;
 }
 
 namespace {
 
 std::string PortLabel(const FailedOpen& f) {
-  return "COM" + std::to_string(f.port) + " (" + f.attempt.path + ")";
+  return "COM" + std::to_string(f.port) + " (" + EscapeControls(f.attempt.path) + ")";
 }
 
 }  // namespace
 
-std::string SummariseSearch(const std::vector<unsigned>& silent, const std::vector<FailedOpen>& failed) {
+std::string SummariseSearch(const std::vector<unsigned>& silent, const std::vector<FailedOpen>& failed,
+                            const std::vector<FailedLine>& broken) {
   constexpr std::size_t kNamedPorts = 3;
   std::string text;
   if (!silent.empty()) {
@@ -62,6 +65,11 @@ std::string SummariseSearch(const std::vector<unsigned>& silent, const std::vect
       text += "COM" + std::to_string(silent[i]);
     }
     text += ".";
+  }
+  for (const FailedLine& b : broken) {
+    if (!text.empty()) text += "\n";
+    text += "COM" + std::to_string(b.port) + " (" + EscapeControls(b.path) + "): the line failed while it was probed (" +
+            b.failure + ")";
   }
   // In the order each reason was first met.
   std::vector<std::string> order;

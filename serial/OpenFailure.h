@@ -28,11 +28,19 @@ struct FailedOpen {
   OpenAttempt attempt;
 };
 
+// A port that opened but whose line failed while it was probed.
+struct FailedLine {
+  unsigned port;
+  std::string path;
+  std::string failure;  // the channel's failure point, "WriteFile()"
+};
+
 // What a search that found no device tells the operator beneath its
-// message: the ports that opened but did not answer, and the ports that
-// could not be opened for a reason other than not being there, one line
-// per reason (ports sharing a reason are listed together). Empty when
-// there is nothing to say.
-std::string SummariseSearch(const std::vector<unsigned>& silent, const std::vector<FailedOpen>& failed);
+// message: the ports that opened but did not answer, the ports whose line
+// failed while probed, and the ports that could not be opened for a
+// reason other than not being there, one line per reason (ports sharing a
+// reason are listed together). Empty when there is nothing to say.
+std::string SummariseSearch(const std::vector<unsigned>& silent, const std::vector<FailedOpen>& failed,
+                            const std::vector<FailedLine>& broken = {});
 
 }  // namespace vantorq

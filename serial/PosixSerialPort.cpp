@@ -14,6 +14,7 @@
 
 #include "ComPorts.h"
 #include "LockFile.h"
+#include "ManualEvent.h"
 #include "SerialPort.h"
 
 namespace vantorq {
@@ -64,9 +65,13 @@ std::string_view Trim(std::string_view s) {
 
 class PosixSerialPort final : public ISerialPort {
  public:
-  PosixSerialPort(int fd, CUucpLock lock) : m_fd(fd), m_lock(std::move(lock)) {}
+  PosixSerialPort(int fd, CUucpLock lock, const termios& found)
+      : m_fd(fd), m_found(found), m_lock(std::move(lock)) {}
 
   ~PosixSerialPort() override {
+    // The line is left as we found it: a port probed by a search may be a
+    // terminal somebody uses, and raw 57600 is no setting of theirs.
+    if (!m_dead) ::tcsetattr(m_fd, TCSANOW, &m_found);
     // TIOCEXCL outlives our descriptor while anyone else keeps the tty open
     // (a simulator does); without this, the next non-root open would fail.
     ::ioctl(m_fd, TIOCNXCL);
@@ -201,10 +206,11 @@ class PosixSerialPort final : public ISerialPort {
     }
   }
 
-  bool WaitWritable(std::chrono::milliseconds timeout) override {
-    pollfd p{m_fd, POLLOUT, 0};
-    const int ready = ::poll(&p, 1, static_cast<int>(timeout.count()));
-    return ready == 1 && (p.revents & POLLOUT) != 0 && (p.revents & (POLLERR | POLLNVAL)) == 0;
+  bool WaitWritable(std::chrono::milliseconds timeout, const CManualEvent* stop) override {
+    std::array<pollfd, 2> p{{{m_fd, POLLOUT, 0}, {stop != nullptr ? stop->Fd() : -1, POLLIN, 0}}};
+    const int ready = ::poll(p.data(), p.size(), static_cast<int>(timeout.count()));
+    return ready > 0 && p[1].revents == 0 && (p[0].revents & POLLOUT) != 0 &&
+           (p[0].revents & (POLLERR | POLLNVAL)) == 0;
   }
 
   bool OutputQueued(std::size_t& count) override {
@@ -242,6 +248,7 @@ class PosixSerialPort final : public ISerialPort {
   }
 
   int m_fd;
+  termios m_found;  // the line's settings before we changed them
   // The tail of the input queue, fetched with one read() instead of one
   // per byte. It counts as queued input: the status includes it and a
   // purge empties it with the rest.
@@ -288,7 +295,9 @@ class PosixOpener final : public IPortOpener {
     // both gaps, and the lock file covers the programs that use only it.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
     if (::ioctl(fd, TIOCEXCL) != 0) return fail(errno);
-    return std::make_unique<PosixSerialPort>(fd, std::move(lock));
+    termios found{};
+    if (::tcgetattr(fd, &found) != 0) return fail(errno);
+    return std::make_unique<PosixSerialPort>(fd, std::move(lock), found);
   }
 };
 

@@ -51,6 +51,22 @@ constexpr std::array<EventAction, kEventKinds> kEventActions{{
 
 }  // namespace
 
+std::string DescribeWriteOutcome(WriteOutcome outcome) {
+  switch (outcome) {
+    case WriteOutcome::Sent:
+      return "It was sent whole";
+    case WriteOutcome::Stalled:
+      return "The line did not send it in time: flow control is holding the line, or the adapter has stalled";
+    case WriteOutcome::Refused:
+      return "The port refused it part-way: the adapter may have been pulled";
+    case WriteOutcome::Stopped:
+      return "The port was closed before it was sent whole";
+    case WriteOutcome::Replaced:
+      return "Another command took its place before it was sent";
+  }
+  return "It was not sent";
+}
+
 CSerialChannel::CSerialChannel(std::shared_ptr<IPortOpener> opener, std::shared_ptr<IClock> clock)
     : m_opener(std::move(opener)),
       m_clock(std::move(clock)),
@@ -166,13 +182,15 @@ int CSerialChannel::StartMonitor() {
   return 1;
 }
 
-bool CSerialChannel::QueueWrite(std::span<const std::uint8_t> bytes) {
+WriteTicket CSerialChannel::QueueWrite(std::span<const std::uint8_t> bytes) {
   std::lock_guard lock(m_bufferLock);
-  if (!m_pWriteBuffer || bytes.size() > m_nBufferSize) return false;
+  if (!m_pWriteBuffer || bytes.size() > m_nBufferSize) return 0;
   std::memcpy(m_pWriteBuffer.get(), bytes.data(), bytes.size());
   m_nWriteLength = static_cast<std::uint32_t>(bytes.size());
+  if (++m_nLastTicket == 0) m_nLastTicket = 1;
+  m_nTicket = m_nLastTicket;
   m_hWriteRequest.Set();
-  return true;
+  return m_nTicket;
 }
 
 void CSerialChannel::Close() {
@@ -338,7 +356,7 @@ std::chrono::microseconds CSerialChannel::ByteTime() const {
   return microseconds(1'000'000LL * bits / baud + 1);
 }
 
-bool CSerialChannel::WriteAndDrain(std::span<const std::uint8_t> bytes) {
+WriteOutcome CSerialChannel::WriteAndDrain(std::span<const std::uint8_t> bytes) {
   // Bounded by the constant write time-out plus twice the time the bytes
   // take on the wire: a line that sends at all sends in that time, and a
   // stalled one does not hold the monitor for the per-byte total.
@@ -356,13 +374,16 @@ bool CSerialChannel::WriteAndDrain(std::span<const std::uint8_t> bytes) {
         done += written;
         break;
       case IoResult::Pending:
-        if (left().count() <= 0 ||
-            !m_hPort->WaitWritable(std::chrono::duration_cast<milliseconds>(left()) + milliseconds(1))) {
-          return false;
+        if (left().count() <= 0) return WriteOutcome::Stalled;
+        // A close must not wait for a stalled line's time-out.
+        if (!m_hPort->WaitWritable(std::chrono::duration_cast<milliseconds>(left()) + milliseconds(1),
+                                   &m_hStopRequest)) {
+          if (m_hStopRequest.IsSet()) return WriteOutcome::Stopped;
+          if (left().count() <= 0) return WriteOutcome::Stalled;
         }
         break;
       case IoResult::Failed:
-        return false;
+        return WriteOutcome::Refused;
     }
   }
 
@@ -370,33 +391,43 @@ bool CSerialChannel::WriteAndDrain(std::span<const std::uint8_t> bytes) {
   // otherwise throw away whatever still sits in the output queue.
   for (;;) {
     std::size_t queued = 0;
-    if (!m_hPort->OutputQueued(queued)) return false;
-    if (queued == 0) return true;
-    if (left().count() <= 0) return false;
+    if (!m_hPort->OutputQueued(queued)) return WriteOutcome::Refused;
+    if (queued == 0) return WriteOutcome::Sent;
+    if (left().count() <= 0) return WriteOutcome::Stalled;
     const auto expected = ByteTime() * static_cast<long>(queued);
     const auto wait = std::clamp(std::min(expected, left()), kShortestDrainWait, kLongestDrainWait);
     // A shutdown ends the wait: the port is being closed and the rest of
     // the command goes with it.
-    if (m_clock->WaitFor(&m_hStopRequest, wait)) return true;
+    if (m_clock->WaitFor(&m_hStopRequest, wait)) return WriteOutcome::Stopped;
   }
 }
 
 void CSerialChannel::WritePending() {
   m_hWriteRequest.Reset();
   std::uint32_t length = 0;
+  WriteTicket ticket = 0;
   {
     std::lock_guard buffer(m_bufferLock);
     if (!m_pWriteBuffer || !m_pInFlight) return;
     length = m_nWriteLength;
+    ticket = m_nTicket;
     std::memcpy(m_pInFlight.get(), m_pWriteBuffer.get(), length);
   }
-  std::lock_guard lock(m_lock);
-  if (!m_hPort) return;
-  m_hPort->Purge();
   const std::span<const std::uint8_t> bytes{m_pInFlight.get(), length};
-  const bool sent = WriteAndDrain(bytes);
-  if (!sent) ReportFailure("WriteFile()");
-  Trace(TraceDirection::Sent, m_nPortNumber, bytes, sent ? "" : "not sent whole: WriteFile()");
+  WriteOutcome outcome = WriteOutcome::Refused;
+  {
+    std::lock_guard lock(m_lock);
+    if (!m_hPort) return;
+    m_hPort->Purge();
+    outcome = WriteAndDrain(bytes);
+  }
+  const bool failed = outcome == WriteOutcome::Stalled || outcome == WriteOutcome::Refused;
+  if (failed) ReportFailure("WriteFile()");
+  Trace(TraceDirection::Sent, m_nPortNumber, bytes,
+        failed ? "not sent whole: WriteFile()" : outcome == WriteOutcome::Stopped ? "cut off: the port was closed" : "");
+  // Told without waiting for the owner, whose thread may be busy; a stop
+  // drops it, and the owner then knows the port was closed under the write.
+  m_messenger->Post(WM_SERIAL_WRITTEN, WriteResultParam(ticket, outcome), static_cast<std::intptr_t>(m_nPortNumber));
 }
 
 }  // namespace vantorq

@@ -26,6 +26,10 @@ inline constexpr unsigned WM_SERIAL_CTS = WM_USER + 2;
 inline constexpr unsigned WM_SERIAL_ERROR = WM_USER + 4;
 inline constexpr unsigned WM_SERIAL_RING = WM_USER + 5;
 inline constexpr unsigned WM_SERIAL_RXFLAG = WM_USER + 8;
+// A write request has ended: wParam is WriteResultParam(ticket, outcome).
+// Sent for every request the monitor took up, so that the owner never
+// claims a command reached the device before the line has sent it.
+inline constexpr unsigned WM_SERIAL_WRITTEN = WM_USER + 9;
 
 inline constexpr std::uint32_t EV_RXCHAR = 0x0001;
 inline constexpr std::uint32_t EV_RXFLAG = 0x0002;
@@ -39,6 +43,28 @@ inline constexpr int kMonitorExitCode = 100;
 
 // At most this many received bytes go to the owner in one hand-over.
 inline constexpr std::size_t kMaxBatchBytes = 1024;
+
+// How a write request ended.
+enum class WriteOutcome : std::uint8_t {
+  Sent,      // every byte left on the wire
+  Stalled,   // the line did not send it in time (flow control held, a stalled adapter)
+  Refused,   // the port refused it or cut it short (an adapter pulled)
+  Stopped,   // the port was closed before it was sent whole
+  Replaced,  // a later request took its place before it began
+};
+
+// The tickets QueueWrite hands out start at 1; 0 means refused.
+using WriteTicket = std::uint32_t;
+
+constexpr std::uintptr_t WriteResultParam(WriteTicket ticket, WriteOutcome outcome) {
+  return (static_cast<std::uintptr_t>(ticket) << 8) | static_cast<std::uintptr_t>(outcome);
+}
+constexpr WriteTicket WrittenTicket(std::uintptr_t wParam) { return static_cast<WriteTicket>(wParam >> 8); }
+constexpr WriteOutcome WrittenOutcome(std::uintptr_t wParam) { return static_cast<WriteOutcome>(wParam & 0xFF); }
+
+// What became of a write, in the operator's words: "The line did not send
+// it in time: ...".
+std::string DescribeWriteOutcome(WriteOutcome outcome);
 
 class CSerialChannel {
  public:
@@ -57,11 +83,12 @@ class CSerialChannel {
   // 1 when the monitor was started; 0 when it cannot run (no events, or
   // no thread to be had).
   int StartMonitor();
-  // Hands the bytes to the monitor and returns at once. A request longer
-  // than the write buffer, or made with no buffer, is refused (false).
-  // Never waits for a write in progress: a request made during one is
-  // carried out after it; one not yet begun is replaced.
-  bool QueueWrite(std::span<const std::uint8_t> bytes);
+  // Hands the bytes to the monitor and returns at once with the request's
+  // ticket (WM_SERIAL_WRITTEN tells its outcome). A request longer than
+  // the write buffer, or made with no buffer, is refused (0). Never waits
+  // for a write in progress: a request made during one is carried out
+  // after it; one not yet begun is replaced (and its ticket never told).
+  WriteTicket QueueWrite(std::span<const std::uint8_t> bytes);
   // Stops the monitor (delivering nothing more), frees the buffer and
   // closes the port. Always returns.
   void Close();
@@ -99,9 +126,8 @@ class CSerialChannel {
   // on (delivering nothing more) and waits for the monitor to end.
   void StopMonitor();
   bool PrepareEvents();
-  // Writes the request and waits until the line has sent it; false when it
-  // was refused, cut short or did not leave in time.
-  bool WriteAndDrain(std::span<const std::uint8_t> bytes);
+  // Writes the request and waits until the line has sent it.
+  WriteOutcome WriteAndDrain(std::span<const std::uint8_t> bytes);
   std::chrono::microseconds ByteTime() const;
 
   std::uint32_t m_nWriteLength = 0;
@@ -125,6 +151,8 @@ class CSerialChannel {
   // guards the write buffer and its length.
   std::unique_ptr<std::uint8_t[]> m_pInFlight;
   mutable std::mutex m_bufferLock;
+  WriteTicket m_nTicket = 0;         // of the request in the write buffer
+  WriteTicket m_nLastTicket = 0;     // the last one handed out
 
   // What the monitor gathers for its next hand-over: the bytes and the
   // notifications that follow them (monitor thread only).

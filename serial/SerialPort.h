@@ -13,6 +13,8 @@
 
 namespace vantorq {
 
+class CManualEvent;
+
 struct CommTimeouts {
   std::uint32_t readInterval = 0;
   std::uint32_t readTotalMultiplier = 0;
@@ -75,8 +77,9 @@ class ISerialPort {
   // Done with `written` > 0, Pending when the queue is full, Failed when
   // the port refused them. Done means queued, not sent.
   virtual IoResult Write(std::span<const std::uint8_t> bytes, std::size_t& written) = 0;
-  // Waits up to `timeout` for room in the output queue.
-  virtual bool WaitWritable(std::chrono::milliseconds timeout) = 0;
+  // Waits up to `timeout` for room in the output queue, or less when
+  // `stop` (if given) is or becomes set; true when there is room.
+  virtual bool WaitWritable(std::chrono::milliseconds timeout, const CManualEvent* stop) = 0;
   // How many written bytes have not yet left on the wire; false when the
   // port cannot tell any more (it is gone).
   virtual bool OutputQueued(std::size_t& count) = 0;

@@ -1,16 +1,135 @@
 #include "Trace.h"
 
-#include <chrono>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 namespace vantorq {
+
+namespace {
+
+// Writes all of `text`; false when the descriptor refuses it for good.
+bool WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const auto n = ::write(fd, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// The queue between the console's threads and the one that writes.
+struct ErrorLog {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::string> lines;
+  std::size_t capacity = 0;
+  std::size_t dropped = 0;
+  bool writing = false;
+  bool ended = false;
+  int fd = 2;
+
+  // Said where the lines were lost, before the next one.
+  std::string DroppedNote() {
+    std::string note = "vantorq: " + std::to_string(dropped) + " log lines dropped: standard error was not read\n";
+    dropped = 0;
+    return note;
+  }
+
+  void Run() {
+    std::unique_lock lock(mutex);
+    for (;;) {
+      changed.wait(lock, [&] { return !lines.empty() || dropped > 0; });
+      std::string text;
+      if (lines.empty()) {
+        text = DroppedNote();
+      } else {
+        text = std::move(lines.front());
+        lines.pop_front();
+      }
+      writing = true;
+      lock.unlock();
+      const bool ok = WriteAll(fd, text);
+      const int why = errno;
+      lock.lock();
+      writing = false;
+      changed.notify_all();
+      if (!ok) {
+        // The reader is gone: the log ends here, with one note for
+        // whoever may still see it, and nothing is queued any more.
+        ended = true;
+        lines.clear();
+        dropped = 0;
+        lock.unlock();
+        WriteAll(fd, std::string("vantorq: log ended: standard error failed (") + std::strerror(why) + ")\n");
+        return;
+      }
+    }
+  }
+};
+
+// Shared with the writer thread, which is never joined: at exit it may be
+// blocked on a reader that does not read, and must not hold the exit up.
+std::mutex g_logMutex;
+std::shared_ptr<ErrorLog> g_log;
+
+std::shared_ptr<ErrorLog> Log() {
+  std::lock_guard lock(g_logMutex);
+  return g_log;
+}
+
+}  // namespace
 
 bool TraceEnabled() {
   const char* value = std::getenv("VANTORQ_TRACE");
   return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
+}
+
+std::string EscapeControls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  auto escape = [&](unsigned char b) {
+    char code[8];
+    std::snprintf(code, sizeof code, "\\x%02x", b);
+    out += code;
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x20 || b == 0x7F) {
+      escape(b);
+      ++i;
+      continue;
+    }
+    if (b < 0x80) {
+      out += static_cast<char>(b);
+      ++i;
+      continue;
+    }
+    // UTF-8 passes whole; C1 controls (U+0080..U+009F) and broken
+    // sequences do not.
+    const std::size_t length = b >= 0xF0 && b < 0xF5 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
+    bool valid = length > 0 && i + length <= text.size();
+    for (std::size_t k = 1; valid && k < length; ++k) valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    if (valid && length == 2 && b == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) valid = false;
+    if (!valid) {
+      escape(b);
+      ++i;
+      continue;
+    }
+    out.append(text.substr(i, length));
+    i += length;
+  }
+  return out;
 }
 
 std::string TraceText(TraceDirection direction, unsigned port, std::span<const std::uint8_t> bytes,
@@ -51,9 +170,54 @@ void Trace(TraceDirection direction, unsigned port, std::span<const std::uint8_t
   ::localtime_r(&seconds, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
-  // One call, so that lines of the two threads never interleave.
-  std::fprintf(stderr, "vantorq: %s.%03lld %s\n", stamp, static_cast<long long>(ms),
-               TraceText(direction, port, bytes, note).c_str());
+  char millis[8];
+  std::snprintf(millis, sizeof millis, ".%03lld ", static_cast<long long>(ms));
+  WriteErrorLine(std::string("vantorq: ") + stamp + millis + TraceText(direction, port, bytes, note));
+}
+
+void WriteErrorLine(std::string_view line) {
+  std::string text(line);
+  text += '\n';
+  const auto log = Log();
+  if (!log) {
+    // One call, so that lines of the two threads never interleave.
+    WriteAll(2, text);
+    return;
+  }
+  {
+    std::lock_guard lock(log->mutex);
+    if (log->ended) return;
+    if (log->lines.size() >= log->capacity) {
+      ++log->dropped;
+      return;
+    }
+    if (log->dropped > 0) log->lines.push_back(log->DroppedNote());
+    log->lines.push_back(std::move(text));
+  }
+  log->changed.notify_all();
+}
+
+void StartBackgroundErrorLog(int fd, std::size_t capacity) {
+  auto log = std::make_shared<ErrorLog>();
+  log->fd = fd;
+  log->capacity = capacity;
+  std::thread([log] { log->Run(); }).detach();
+  std::lock_guard lock(g_logMutex);
+  g_log = std::move(log);
+}
+
+void FlushErrorLog(std::chrono::milliseconds limit) {
+  const auto log = Log();
+  if (!log) return;
+  std::unique_lock lock(log->mutex);
+  log->changed.wait_for(lock, limit, [&] { return log->ended || (log->lines.empty() && log->dropped == 0 && !log->writing); });
+}
+
+bool ErrorLogEnded() {
+  const auto log = Log();
+  if (!log) return false;
+  std::lock_guard lock(log->mutex);
+  return log->ended;
 }
 
 }  // namespace vantorq

@@ -1,9 +1,11 @@
 #pragma once
-// The opt-in traffic log for technicians: with VANTORQ_TRACE=1 in the
-// environment, every command written and every line received goes to
-// standard error, timestamped, as text and as hex. Off otherwise; the
-// window never shows it.
+// What the console writes on standard error: the opt-in traffic log for
+// technicians (VANTORQ_TRACE=1: every command written and every line
+// received, timestamped, as text and as hex) and the reasons a port would
+// not open. The window never shows the log; nothing written here may ever
+// make the window wait for whoever reads it.
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -21,5 +23,25 @@ void Trace(TraceDirection direction, unsigned port, std::span<const std::uint8_t
 // One line of the log, without its time: "COM5 -> \"\\r\\nGET STA\\r\\n\"  0d 0a 47 ...".
 std::string TraceText(TraceDirection direction, unsigned port, std::span<const std::uint8_t> bytes,
                       std::string_view note = {});
+
+// Text from outside (a process name, a file or port name) made safe for a
+// terminal: control characters, and bytes that are no UTF-8, become \xNN,
+// so that nothing read from a file or a lock folder can move a cursor,
+// recolour or retitle the operator's terminal.
+std::string EscapeControls(std::string_view text);
+
+// One line on standard error (the line end is added). Written at once,
+// unless the background writer runs: then it is queued and never waited
+// for, and a line that finds the queue full is dropped and counted.
+void WriteErrorLine(std::string_view line);
+
+// The console's standard error from now on goes through a thread of its
+// own: a reader that stops reading costs log lines, never the window's
+// time; one that goes away ends the log with one note. `fd` for tests.
+void StartBackgroundErrorLog(int fd = 2, std::size_t capacity = 1024);
+// Waits up to `limit` for the queued lines to be written (at exit).
+void FlushErrorLog(std::chrono::milliseconds limit);
+// The log's reader went away: nothing more is written.
+bool ErrorLogEnded();
 
 }  // namespace vantorq

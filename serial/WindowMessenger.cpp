@@ -35,10 +35,21 @@ void CWindowMessenger::Send(std::span<const SerialNotification> batch, std::intp
     return;
   }
   std::unique_lock lock(m_mutex);
-  if (m_abandoned || m_target == nullptr) return;
+  const auto last = Enqueue(batch, lParam);
+  if (last == 0) return;
+  m_handledChanged.wait(lock, [&] { return m_handled >= last || m_abandoned; });
+}
+
+void CWindowMessenger::Post(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+  const SerialNotification one{message, wParam};
+  std::lock_guard lock(m_mutex);
+  Enqueue({&one, 1}, lParam);
+}
+
+std::uint64_t CWindowMessenger::Enqueue(std::span<const SerialNotification> batch, std::intptr_t lParam) {
+  if (m_abandoned || m_target == nullptr) return 0;
   ++m_handOvers;
   for (const SerialNotification& n : batch) m_queue.push_back({n.message, n.wParam, lParam, ++m_sent});
-  const auto last = m_sent;
   // A dispatcher that is running (or already woken) will find them.
   if (m_dispatching == 0 && !m_wakePosted) {
     m_wakePosted = true;
@@ -53,7 +64,7 @@ void CWindowMessenger::Send(std::span<const SerialNotification> batch, std::intp
         },
         Qt::QueuedConnection);
   }
-  m_handledChanged.wait(lock, [&] { return m_handled >= last || m_abandoned; });
+  return m_sent;
 }
 
 void CWindowMessenger::MarkHandled(std::uint64_t seq) {

@@ -42,6 +42,9 @@ class CWindowMessenger final : public QObject {
   // thread wake-ups however many notifications it carries.
   void Send(std::span<const SerialNotification> batch, std::intptr_t lParam);
   void Send(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+  // Any other thread: hands one notification over, in order with the
+  // rest, and returns without waiting for it to be handled.
+  void Post(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
 
   // User-interface thread: handles every notification waiting now and
   // returns how many. This is the "dispatch waiting messages" of a thread
@@ -70,6 +73,9 @@ class CWindowMessenger final : public QObject {
   };
 
   void MarkHandled(std::uint64_t seq);
+  // Queues the notifications (lock held) and wakes the owner's thread;
+  // the sequence number of the last, or 0 when nothing may be sent.
+  std::uint64_t Enqueue(std::span<const SerialNotification> batch, std::intptr_t lParam);
 
   std::mutex m_mutex;
   std::condition_variable m_handledChanged;

@@ -121,7 +121,7 @@ class CLineDouble::Port final : public ISerialPort {
     return IoResult::Done;
   }
 
-  bool WaitWritable(std::chrono::milliseconds timeout) override {
+  bool WaitWritable(std::chrono::milliseconds timeout, const CManualEvent* stop) override {
     std::chrono::microseconds wait = timeout;
     {
       std::lock_guard lock(m_line.m_mutex);
@@ -134,7 +134,7 @@ class CLineDouble::Port final : public ISerialPort {
                                   std::chrono::microseconds(1));
       }
     }
-    m_line.m_clock->WaitFor(nullptr, wait);
+    if (m_line.m_clock->WaitFor(stop, wait)) return false;
     std::lock_guard lock(m_line.m_mutex);
     m_line.Advance(m_line.m_clock->Now());
     return m_line.m_out.size() < m_line.m_capacity;

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -146,6 +150,43 @@ TEST_F(AddressFileTest, AFullDiskOrAFifoNeverLeavesTheConsoleWithABadFile) {
     return messages == std::vector<std::string>{"File read failed"};
   };
   EXPECT_EXIT(std::_Exit(fifo() ? 0 : 3), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(AddressFileTest, ALinkIsReadWhenItLeadsToAFileAndNeverCreatesOrOpensAnythingElse) {
+  // A pseudo-terminal stands for any device: whether the console opened it
+  // shows as an inotify open event on its node.
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const std::string device = ::ptsname(master);
+  fs::create_directory(m_dir / "elsewhere");
+  std::ofstream(m_dir / "elsewhere" / "real.ini") << "12ab\r\n*shared\r\n";
+  const struct {
+    const char* name;
+    fs::path target;
+    std::vector<std::string> messages;
+    const char* firstDescription;
+  } cases[] = {
+      {"a link to a file", m_dir / "elsewhere" / "real.ini", {}, "shared"},
+      {"a link to nowhere", m_dir / "elsewhere" / "planted.ini", {"File read failed"}, "          "},
+      {"a link to a device", device, {"File read failed"}, "          "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(m_path);
+    fs::create_symlink(c.target, m_path);
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, device.c_str(), IN_OPEN), 0);
+    const AddressTable t = Read();
+    EXPECT_EQ(messages, c.messages);
+    EXPECT_EQ(t.Description(0), c.firstDescription);
+    std::array<char, 256> event{};
+    EXPECT_LT(::read(watch, event.data(), event.size()), 0) << "the device was opened";
+    ::close(watch);
+  }
+  EXPECT_FALSE(fs::exists(m_dir / "elsewhere" / "planted.ini")) << "created through the link";
+  ::close(master);
 }
 
 TEST(AddressFileParse, RandomFilesNeverOverrunTheTable) {

@@ -66,7 +66,7 @@ TEST(StatusLine, OneTagPerLineInTheOrderEdidVideoImageEnh) {
       {"xEDID 7\r\n", K::Edid, 7},
       {"xEDID 12\r\n", K::Edid, 12},
       {"IN1 EDID 07\r\n", K::Edid, 7},
-      {"xEDID 7\n", K::Edid, 32},  // one digit then LF: the LF is the second digit
+      {"xEDID 7\n", K::Edid, 7},  // a device that ends its lines with LF alone
       {"EDID 7\r\n", K::None, 0},  // the tag at the start does not count
       {"EDID 7 VIDEO 2\r\n", K::Scaler, 2},
       {"EDID 3 IMAGE ENH 1\r\n", K::Enhancement, 1},
@@ -76,14 +76,27 @@ TEST(StatusLine, OneTagPerLineInTheOrderEdidVideoImageEnh) {
       {"OUT1 IMAGE ENH 0\r\n", K::Enhancement, 0},
       {"IN1 EDID 05 OUT1 VIDEO 3\r\n", K::Edid, 5},  // EDID wins
       {"VIDEO 1 IMAGE ENH 2\r\n", K::Scaler, 1},     // VIDEO before IMAGE ENH
-      {"xEDID A\r\n", K::Edid, 'A' - '0'},           // not validated
-      {"xEDID AB\r\n", K::Edid, ('A' - '0') * 10 + 'B' - '0'},
-      {"VIDEO \n", K::Scaler, '\n' - '0'},
+      // Digits are '0' to '9', both ends included; the values the pages
+      // take out of range (VIDEO 0, IMAGE ENH 9) still reach them.
+      {"xEDID 09\r\n", K::Edid, 9},
+      {"xEDID 90\r\n", K::Edid, 90},
+      {"VIDEO 0\r\n", K::Scaler, 0},
+      {"VIDEO 9\r\n", K::Scaler, 9},
+      {"IMAGE ENH 9\r\n", K::Enhancement, 9},
+      // Anything else where a digit belongs: noise, acted on by nobody.
+      {"xEDID A\r\n", K::None, 0},
+      {"xEDID /5\r\n", K::None, 0},
+      {"xEDID 5:\r\n", K::None, 0},
+      {"xEDID 7X\r\n", K::None, 0},
+      {"xEDID 7 \r\n", K::None, 0},
+      {"VIDEO \n", K::None, 0},
+      {"VIDEO :\r\n", K::None, 0},
+      {"IMAGE ENH /\r\n", K::None, 0},
       {"VIDEO:2\r\n", K::None, 0},
       {"video 2\r\n", K::None, 0},
       {"\r\n", K::None, 0},
-      {"xEDID \n", K::None, 0},  // nothing after the value's first character
-      {"VIDEO 1 xEDID \n", K::Scaler, 1},
+      {"xEDID \n", K::None, 0},
+      {"VIDEO 1 xEDID \n", K::None, 0},  // the EDID tag is the line's, and it carries no value
   };
   for (const auto& c : cases) {
     const StatusUpdate u = ParseStatusLine(c.line);
@@ -103,24 +116,24 @@ TEST(StatusLine, TagsAreOnlyReportedWhereTheyStandAndInPrecedence) {
       for (const auto& c : pieces) {
         for (const std::string& line : {a + b + c + "\n", a + b + c}) {
           const StatusUpdate u = ParseStatusLine(line);
+          // A tag counts where it stands; the first that stands wins, and
+          // it acts only on a digit.
+          auto digitAt = [&](std::size_t at) { return at < line.size() && line[at] == '7'; };
           const auto edid = line.find("EDID ");
-          const bool edidCounts = edid != std::string::npos && edid >= 1 && edid + 6 < line.size();
-          const auto videoAt = line.find("VIDEO ");
-          const bool video = videoAt != std::string::npos && videoAt + 6 < line.size();
-          switch (u.kind) {
-            case StatusKind::Edid:
-              EXPECT_TRUE(edidCounts) << line;
-              break;
-            case StatusKind::Scaler:
-              EXPECT_TRUE(video && !edidCounts) << line;
-              break;
-            case StatusKind::Enhancement:
-              EXPECT_TRUE(line.find("IMAGE ENH ") != std::string::npos && !video && !edidCounts) << line;
-              break;
-            case StatusKind::None:
-              EXPECT_FALSE(edidCounts) << line;
-              break;
+          const bool edidTag = edid != std::string::npos && edid >= 1;
+          const auto video = line.find("VIDEO ");
+          const auto enh = line.find("IMAGE ENH ");
+          StatusKind expected = StatusKind::None;
+          if (edidTag) {
+            if (digitAt(edid + 5) && edid + 6 < line.size() && (line[edid + 6] == '\r' || line[edid + 6] == '\n')) {
+              expected = StatusKind::Edid;
+            }
+          } else if (video != std::string::npos) {
+            if (digitAt(video + 6)) expected = StatusKind::Scaler;
+          } else if (enh != std::string::npos && digitAt(enh + 10)) {
+            expected = StatusKind::Enhancement;
           }
+          EXPECT_EQ(u.kind, expected) << line;
         }
       }
     }

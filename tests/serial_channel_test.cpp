@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/time.h>
@@ -12,9 +13,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <atomic>
 #include <functional>
+#include <future>
 #include <numeric>
+#include <tuple>
 #include <thread>
 #include <vector>
 
@@ -85,8 +89,22 @@ TEST_F(Line, EveryByteValueArrivesInOrderWithItsPortNumber) {
   EXPECT_EQ(channel.m_bError, 0);
 }
 
-TEST_F(Line, TheLineIsSetUpRaw57600EightNoneOne) {
+TEST_F(Line, TheLineIsSetUpRaw57600EightNoneOneAndLeftAsItWasFound) {
   auto& pty = Attach(2);
+  // A terminal somebody uses: cooked, echoing, 9600 baud.
+  termios inUse{};
+  ASSERT_TRUE(pty.FarAttributes(inUse));
+  inUse.c_lflag |= ICANON | ECHO | ISIG;
+  inUse.c_oflag |= OPOST;
+  inUse.c_iflag |= ICRNL;
+  cfsetispeed(&inUse, B9600);
+  cfsetospeed(&inUse, B9600);
+  {
+    const int fd = ::open(pty.FarPath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(::tcsetattr(fd, TCSANOW, &inUse), 0);
+    ::close(fd);
+  }
+  ASSERT_TRUE(pty.FarAttributes(inUse));
   CSerialChannel channel;
   Owner owner;
   ASSERT_EQ(OpenConsoleWay(channel, owner, 2), 1);
@@ -100,6 +118,11 @@ TEST_F(Line, TheLineIsSetUpRaw57600EightNoneOne) {
   EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
   EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
   EXPECT_EQ(t.c_oflag & OPOST, 0u);
+  channel.Close();
+  ASSERT_TRUE(pty.FarAttributes(t));
+  EXPECT_EQ(std::tie(t.c_iflag, t.c_oflag, t.c_cflag, t.c_lflag),
+            std::tie(inUse.c_iflag, inUse.c_oflag, inUse.c_cflag, inUse.c_lflag));
+  EXPECT_EQ(cfgetospeed(&t), B9600);
 }
 
 TEST_F(Line, AWriteArrivesWithExactlyTheBytesQueued) {
@@ -290,14 +313,26 @@ TEST_F(Line, ALiveProgramsLockFileKeepsThePortAndAStaleOneIsTakenOver) {
   const pid_t dead = ::fork();
   if (dead == 0) std::_Exit(0);
   ::waitpid(dead, nullptr, 0);
+  // A holder whose name would retitle the operator's terminal.
+  const pid_t rogue = ::fork();
+  if (rogue == 0) {
+    ::prctl(PR_SET_NAME, "\x1b]0;pwned\x07");
+    ::pause();
+    std::_Exit(0);
+  }
+  ASSERT_TRUE(test::WaitUntil([&] {
+    std::string comm;
+    return test::ReadFile("/proc/" + std::to_string(rogue) + "/comm", comm) && comm[0] == '\x1b';
+  }));
   const struct {
     std::string content;
     int opened;
-    const char* holder;  // the start of the reason, when refused
+    std::string holder;  // the start of the reason, when refused
   } cases[] = {
       {"         1\n", 0, "PID 1"},                                  // init: always alive
       {std::to_string(::getpid()) + "\n", 0, "PID "},                 // this process, elsewhere
-      {"      " + std::to_string(dead) + "\n", 1, nullptr},           // gone: stale
+      {"      " + std::to_string(dead) + "\n", 1, ""},                // gone: stale
+      {std::to_string(rogue) + "\n", 0, "PID " + std::to_string(rogue) + ", \\x1b]0;pwned\\x07"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.content);
@@ -308,7 +343,7 @@ TEST_F(Line, ALiveProgramsLockFileKeepsThePortAndAStaleOneIsTakenOver) {
     CSerialChannel channel;
     Owner owner;
     EXPECT_EQ(OpenConsoleWay(channel, owner, 4), c.opened);
-    if (c.holder != nullptr) {
+    if (!c.holder.empty()) {
       EXPECT_EQ(channel.LastOpenError(), EBUSY);
       EXPECT_EQ(channel.LastOpen().holder.rfind(c.holder, 0), 0u) << channel.LastOpen().holder;
       EXPECT_EQ(OpenFailureReason(channel.LastOpen()).rfind("in use by another program (PID ", 0), 0u);
@@ -320,6 +355,8 @@ TEST_F(Line, ALiveProgramsLockFileKeepsThePortAndAStaleOneIsTakenOver) {
     channel.Close();
     ::unlink(lockFile.c_str());
   }
+  ::kill(rogue, SIGKILL);
+  ::waitpid(rogue, nullptr, 0);
 }
 
 TEST_F(Line, ALineTricklingInAtTheLineRateReachesTheWindowInOneHandOver) {
@@ -446,6 +483,43 @@ TEST_F(OnDoubleWithManualClock, AWriteThatDoesNotLeaveInTimeIsAFailureAndRelease
     m_channel.Close();
     EXPECT_FALSE(m_channel.HasPort());
   }
+}
+
+// Time stands still: a wait ends only when its event is set (or the test
+// lets every wait go, so that a fault shows as a failure, not a hang).
+class CFrozenClock final : public IClock {
+ public:
+  TimePoint Now() const override { return {}; }
+  bool WaitFor(const CManualEvent* event, std::chrono::microseconds) override {
+    while (event == nullptr || !event->IsSet()) {
+      if (released) return false;
+      std::this_thread::sleep_for(1ms);
+    }
+    return true;
+  }
+  std::atomic<bool> released{false};
+};
+
+class OnDoubleWithFrozenClock : public OnDouble {
+ protected:
+  OnDoubleWithFrozenClock() : OnDouble(std::make_shared<CFrozenClock>()) {}
+  void TearDown() override { static_cast<CFrozenClock&>(*m_clock).released = true; }
+};
+
+TEST_F(OnDoubleWithFrozenClock, ClosingDuringAStalledWriteNeitherWaitsForItNorFailsTheLine) {
+  // Flow control holds the line and the queue is full: the close is the
+  // operator's. It ends the write at once, and is no failure of the line.
+  ASSERT_TRUE(OpenAndStart());
+  m_line->StallWire();
+  m_line->SetQueueCapacity(16);
+  ASSERT_TRUE(m_channel.QueueWrite(std::vector<std::uint8_t>(790, 'E')));
+  ASSERT_TRUE(test::WaitUntil([&] { return Count("write") >= 2; })) << "the queue filled";
+  auto closed = std::async(std::launch::async, [&] { m_channel.Close(); });
+  const bool done = closed.wait_for(5s) == std::future_status::ready;
+  static_cast<CFrozenClock&>(*m_clock).released = true;
+  closed.wait();
+  EXPECT_TRUE(done) << "Close waited for the stalled write";
+  EXPECT_EQ(m_channel.m_bError, 0) << m_channel.LastFailure();
 }
 
 TEST_F(OnDouble, EveryFailurePointIsReportedThroughTheChannel) {

@@ -14,6 +14,7 @@
 #include "EdidReport.h"
 #include "EdidSummary.h"
 #include "Monitors.h"
+#include "Trace.h"
 
 namespace {
 
@@ -69,17 +70,28 @@ int UsageError(const std::string& message) {
   return 2;
 }
 
+// Why standard output failed, the first time it did (0: it has not).
+int g_stdoutError = 0;
+
+void Put(std::string_view text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() && g_stdoutError == 0) {
+    g_stdoutError = errno != 0 ? errno : EIO;
+  }
+}
+
 void Write(std::string_view text, bool lf) {
   if (!lf) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    Put(text);
     return;
   }
   std::string out(text);
   for (std::size_t at = out.find("\r\n"); at != std::string::npos; at = out.find("\r\n", at)) out.erase(at, 1);
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  Put(out);
 }
 
-std::string Shown(const std::string& path) { return path == "-" ? "(standard input)" : path; }
+// A file's name as the tool shows it; a name may hold anything, and what
+// reaches the terminal must not be able to control it.
+std::string Shown(const std::string& path) { return path == "-" ? "(standard input)" : vantorq::EscapeControls(path); }
 
 void Say(const std::string& path, const std::string& text) {
   std::fflush(stdout);
@@ -135,8 +147,14 @@ int Compare(const std::vector<std::string>& files, const Options& o) {
   EdidInput a;
   EdidInput b;
   if (!Load(files[0], a) || !Load(files[1], b)) return 2;
-  const auto x = SplitLines(Report(vantorq::EdidFromFileBytes(a.bytes), o.what));
-  const auto y = SplitLines(Report(vantorq::EdidFromFileBytes(b.bytes), o.what));
+  auto x = SplitLines(Report(vantorq::EdidFromFileBytes(a.bytes), o.what));
+  auto y = SplitLines(Report(vantorq::EdidFromFileBytes(b.bytes), o.what));
+  // Reports of the first 256 bytes alone would call a 128-byte EDID and its
+  // 256-byte twin the same.
+  if (a.bytes.size() != b.bytes.size()) {
+    x.insert(x.begin(), "length: " + std::to_string(a.bytes.size()) + " bytes\r\n");
+    y.insert(y.begin(), "length: " + std::to_string(b.bytes.size()) + " bytes\r\n");
+  }
   std::vector<std::vector<int>> common(x.size() + 1, std::vector<int>(y.size() + 1, 0));
   for (std::size_t i = x.size(); i-- > 0;) {
     for (std::size_t j = y.size(); j-- > 0;) {
@@ -179,7 +197,9 @@ int FixChecksum(const Options& o) {
     }
   }
   int error = 0;
-  if (vantorq::WriteWholeFile(o.fixOut, edid, &error) != vantorq::WriteResult::Written) {
+  // Beside it and renamed: a failed write never costs the file that was
+  // there, which may be the input itself.
+  if (!vantorq::ReplaceFile(o.fixOut, edid, &error)) {
     Say(o.fixOut, std::strerror(error));
     return 2;
   }
@@ -282,14 +302,14 @@ int main(int argc, char** argv) {
       } else if (v == "general") {
         o.what = What::General;
       } else {
-        return UsageError("unknown section '" + v + "'");
+        return UsageError("unknown section '" + vantorq::EscapeControls(v) + "'");
       }
     } else if (is("--fix-checksum")) {
       if (!value("--fix-checksum", o.fixOut) || o.fixOut.empty()) return UsageError("--fix-checksum needs OUT");
     } else if (is("--monitor")) {
       if (!value("--monitor", o.monitor) || o.monitor.empty()) return UsageError("--monitor needs a connector name");
     } else {
-      return UsageError("unknown option '" + std::string(arg) + "'");
+      return UsageError("unknown option '" + vantorq::EscapeControls(arg) + "'");
     }
   }
 
@@ -302,7 +322,8 @@ int main(int argc, char** argv) {
     if (!o.monitor.empty()) {
       vantorq::tool::Monitor monitor;
       if (!vantorq::tool::FindMonitor(o.monitor, monitor)) {
-        std::fprintf(stderr, "vantorq-edid: no monitor %s shows an EDID (see --list-monitors)\n", o.monitor.c_str());
+        std::fprintf(stderr, "vantorq-edid: no monitor %s shows an EDID (see --list-monitors)\n",
+                     vantorq::EscapeControls(o.monitor).c_str());
         return 1;
       }
       o.files.push_back(monitor.edidPath);
@@ -310,5 +331,10 @@ int main(int argc, char** argv) {
     if (o.files.empty()) return UsageError("no file given");
     status = o.fixOut.empty() ? Decode(o) : FixChecksum(o);
   }
-  return std::fflush(stdout) == 0 ? status : 2;
+  if (std::fflush(stdout) != 0 && g_stdoutError == 0) g_stdoutError = errno != 0 ? errno : EIO;
+  if (g_stdoutError != 0) {
+    std::fprintf(stderr, "vantorq-edid: standard output: %s\n", std::strerror(g_stdoutError));
+    return 2;
+  }
+  return status;
 }

@@ -268,6 +268,20 @@ TEST_F(EdidTool, FixingTheChecksumsAndComparingTwoEdids) {
   EXPECT_EQ(Run("--check " + fixed).status, 0);
   EXPECT_EQ(out.substr(0, 127), Str(broken).substr(0, 127)) << "only the checksum bytes change";
 
+  // In place, where a failed write must not cost the input: the file size
+  // limit makes it fail (the shell's trap keeps the limit from killing).
+  // Its messages go through a pipe, to which the limit does not apply.
+  const std::string bytes = Str(broken);
+  const std::string said = (m_dir / "said").string();
+  std::system(("(trap '' XFSZ; ulimit -f 0; " + std::string(VANTORQ_EDID_TOOL) + " --fix-checksum " + in + " " + in +
+               " 2>&1; echo \"exit $?\") | cat >" + said).c_str());
+  EXPECT_EQ(Slurp(said), "vantorq-edid: " + in + ": File too large\nexit 2\n");
+  fs::remove(said);
+  EXPECT_EQ(Slurp(in), bytes) << "the input is whole";
+  EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()), 4) << "no temporary file is left";
+  EXPECT_EQ(Run("--fix-checksum " + in + " " + in).status, 0);
+  EXPECT_EQ(Slurp(in), out);
+
   const std::string a = Write("a.bin", Str(good));
   const Result same = Run("--compare " + a + " " + a);
   EXPECT_EQ(same.status, 0);
@@ -275,6 +289,19 @@ TEST_F(EdidTool, FixingTheChecksumsAndComparingTwoEdids) {
   const Result differ = Run("--compare --lf " + a + " " + in);
   EXPECT_EQ(differ.status, 1);
   EXPECT_EQ(differ.out.rfind("- Preferred Timing:1920x1080@60Hz\n+ Preferred Timing:", 0), 0u) << differ.out;
+  // The same first 256 bytes, but not the same file.
+  const Result longer = Run("--compare --lf " + a + " " + Write("a384.bin", Str(good) + std::string(128, '\xff')));
+  EXPECT_EQ(longer.status, 1);
+  EXPECT_EQ(longer.out, "- length: 256 bytes\n+ length: 384 bytes\n");
+
+  // Standard output that takes nothing is said, not only counted.
+  const std::string err = (m_dir / "stderr").string();
+  const int raw = std::system((std::string(VANTORQ_EDID_TOOL) + " " + a + " >/dev/full 2>" + err).c_str());
+  EXPECT_EQ(WEXITSTATUS(raw), 2);
+  EXPECT_EQ(Slurp(err), "vantorq-edid: standard output: No space left on device\n");
+  // And a name from outside never reaches the terminal raw.
+  const Result named = Run("$(printf 'x\\033[2Jy.bin')");
+  EXPECT_EQ(named.err, "vantorq-edid: x\\x1b[2Jy.bin: No such file or directory\n");
 }
 
 TEST_F(EdidTool, ThePcsOwnMonitorsAreListedAndDecodedByConnector) {

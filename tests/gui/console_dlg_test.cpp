@@ -326,11 +326,13 @@ TEST(ConsoleShutdown, ASignalClosesTheWindowAndReleasesThePort) {
   ASSERT_TRUE(pty && folder.Link(1, pty->FarPath()));
   const std::string lockFile = UucpLockDir() + "/" + UucpLockName(pty->FarPath());
   test::CDialogRecorder dialogs;
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+  for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
     bool opened = false;
     RunConsoleWindow([&](CConsoleDlg& d) {
       d.PortButton()->click();
       opened = d.m_bPortOpen == 1 && ::access(lockFile.c_str(), F_OK) == 0;
+      // A reader of standard error that went away ends nothing.
+      ::raise(SIGPIPE);
       ::raise(sig);
     });
     // Back here only because the signal closed the window.

@@ -20,6 +20,7 @@
 #include "DialogBuilder.h"
 #include "EdidPage.h"
 #include "EdidSummary.h"
+#include "LineDouble.h"
 #include "Simulator.h"
 #include "Dialogs.h"
 #include "Support.h"
@@ -281,41 +282,104 @@ TEST_F(EdidPageTest, AReadAskedOfAClosedPortIsForgottenWhenAPortOpens) {
   ASSERT_TRUE(test::WaitUntil([&] { return Page().m_nPreset == 3 && m_sim->Commands().back() == "SET IN1 EDID 03"; }));
 }
 
+// An EDID file's bytes: the header, then `fill`.
+std::vector<std::uint8_t> EdidFileBytes(std::size_t size, std::uint8_t fill) {
+  std::vector<std::uint8_t> bytes(size, fill);
+  std::copy(kEdidHeader.begin(), kEdidHeader.end(), bytes.begin());
+  return bytes;
+}
+
+const QString kUserEdidNote = QStringLiteral(
+    "Note: EDID data is just saved to user define buffer. If want to use this EDID, need to set the EDID to "
+    "User_EDID.");
+
 TEST_F(EdidPageTest, LoadingFilesAndWritingTheUserEdid) {
   // The file rules themselves are tested on the file module; here, what
   // the page makes of them.
   StartDevice();
   OpenPort();
-  std::vector<std::uint8_t> small(128);
-  for (std::size_t i = 0; i < small.size(); ++i) small[i] = static_cast<std::uint8_t>(i);
+  const auto small = EdidFileBytes(128, 0x11);
   WriteFile("small.bin", small);
   WriteFile("upper.BIN", small);
+  WriteFile("empty.bin", {});
   const QString dir = QDir::currentPath();
-  m_dialogs->fileAnswers = {dir + "/small.bin", dir + "/upper.BIN", dir + "/missing.bin"};
+  m_dialogs->fileAnswers = {dir + "/small.bin", dir + "/upper.BIN", dir + "/missing.bin", dir + "/empty.bin"};
   EdidBuffer expected;
   expected.fill(0xFF);
   std::copy(small.begin(), small.end(), expected.begin());
   Page().LoadButton()->click();
   EXPECT_EQ(m_dialogs->filters.last(), "bin file(*.bin)|*.bin|all file(*.*)|*.*||");
-  EXPECT_EQ(m_dialogs->messages.last(),
-            "Note: EDID data is just saved to user define buffer. If want to use this EDID, need to set the "
-            "EDID to User_EDID.");
+  ASSERT_TRUE(SawMessage(kUserEdidNote));
   ASSERT_TRUE(test::WaitUntil([&] { return m_sim->Received(1).size() == 790; }));
   const auto command = protocol::UserEdidWriteCommand(expected);
   EXPECT_EQ(m_sim->Received(1), std::vector<std::uint8_t>(command.begin(), command.end()));
 
   const int before = static_cast<int>(m_dialogs->messages.size());
-  Page().LoadButton()->click();
-  Page().LoadButton()->click();
-  EXPECT_EQ(m_dialogs->messages.mid(before), (QStringList{"It is not bin file", "File read failed"}));
-  Page().LoadButton()->click();  // cancelled: nothing at all
-  EXPECT_EQ(m_dialogs->messages.size(), before + 2);
+  for (int i = 0; i < 4; ++i) Page().LoadButton()->click();  // the last is cancelled: nothing at all
+  EXPECT_EQ(m_dialogs->messages.mid(before),
+            (QStringList{"It is not bin file", "File read failed", "It is not an EDID file: nothing was sent to the device."}));
+  EXPECT_EQ(m_dialogs->details.last(), "empty.bin is empty.");
   test::Pump(50ms);
   EXPECT_EQ(m_sim->Received(1).size(), 790u);
 }
 
+TEST_F(EdidPageTest, TheUserEdidNoteWaitsUntilTheLineHasSentItWhole) {
+  // On a line double: the note may only follow the last byte on the wire.
+  WriteFile("mine.bin", EdidFileBytes(256, 0x42));
+  const struct {
+    const char* name;
+    std::shared_ptr<IClock> clock;
+    std::function<void(sim::CLineDouble&)> fault;
+    bool closeDuringWrite;
+    QString detail;  // empty: the note
+    QString button;
+  } cases[] = {
+      {"sent whole", std::make_shared<CManualClock>(), [](sim::CLineDouble&) {}, false, "", "Close Port"},
+      {"flow control holds the line", std::make_shared<CManualClock>(), [](sim::CLineDouble& l) { l.StallWire(); },
+       false, "The line did not send it in time", "Open port"},
+      {"the adapter is pulled", std::make_shared<CManualClock>(), [](sim::CLineDouble& l) { l.FailWriteAfter(100); },
+       false, "The port refused it part-way", "Open port"},
+      {"the port is closed under it", SystemClock(), [](sim::CLineDouble& l) { l.StallWire(); }, true,
+       "The port was closed before it was sent whole", "Turn on Port"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto line = std::make_shared<sim::CLineDouble>(c.clock);
+    auto opener = std::make_shared<sim::CLineOpener>();
+    opener->Add(1, line);
+    m_dlg = std::make_unique<CConsoleDlg>(nullptr, opener, c.clock);
+    OpenPort();
+    c.fault(*line);
+    m_dialogs->messages.clear();
+    m_dialogs->details.clear();
+    std::size_t wireAtMessage = 0;
+    m_dialogs->onMessage = [&](const QString&) { wireAtMessage = line->Wire().size(); };
+    m_dialogs->fileAnswers = {QDir::currentPath() + "/mine.bin"};
+    Page().LoadButton()->click();
+    EXPECT_TRUE(m_dialogs->messages.isEmpty()) << "nothing is said before the line has done its part";
+    if (c.closeDuringWrite) {
+      ASSERT_TRUE(test::WaitUntil([&] { return line->Queued() > 0; }));
+      D().PortButton()->click();
+    }
+    ASSERT_TRUE(test::WaitUntil([&] { return !m_dialogs->messages.isEmpty(); }));
+    if (c.detail.isEmpty()) {
+      EXPECT_EQ(m_dialogs->messages, QStringList{kUserEdidNote});
+      EXPECT_EQ(wireAtMessage, 790u);
+    } else {
+      EXPECT_EQ(m_dialogs->messages, QStringList{"The EDID was not written to the device."});
+      EXPECT_TRUE(m_dialogs->details.last().startsWith(c.detail)) << m_dialogs->details.last().toStdString();
+      EXPECT_LT(wireAtMessage, 790u);
+    }
+    // The port shows what it is: a failed line is closed as after a read failure.
+    ASSERT_TRUE(test::WaitUntil([&] { return D().PortButton()->text() == c.button; }));
+    EXPECT_EQ(D().LampLit(), c.button == "Close Port");
+    m_dialogs->onMessage = nullptr;
+    m_dlg.reset();
+  }
+}
+
 TEST_F(EdidPageTest, WritingTheUserEdidWithThePortClosedSaysNothingWasSent) {
-  WriteFile("mine.bin", std::vector<std::uint8_t>(256, 0x42));
+  WriteFile("mine.bin", EdidFileBytes(256, 0x42));
   m_dialogs->fileAnswers = {QDir::currentPath() + "/mine.bin"};
   Page().LoadButton()->click();
   EXPECT_EQ(m_dialogs->messages, QStringList{"The port is not open: the EDID was not sent to the device."});
@@ -325,11 +389,12 @@ TEST_F(EdidPageTest, WritingTheUserEdidWithThePortClosedSaysNothingWasSent) {
 TEST_F(EdidPageTest, ALoadedFileComesBackFromTheUserPresetByteForByte) {
   StartDevice();
   OpenPort();
-  std::vector<std::uint8_t> mine(256);
-  for (std::size_t i = 0; i < mine.size(); ++i) mine[i] = static_cast<std::uint8_t>(255 - i);
+  std::vector<std::uint8_t> mine = EdidFileBytes(256, 0);
+  for (std::size_t i = kEdidHeader.size(); i < mine.size(); ++i) mine[i] = static_cast<std::uint8_t>(255 - i);
   WriteFile("mine.bin", mine);
   m_dialogs->fileAnswers = {QDir::currentPath() + "/mine.bin"};
   Page().LoadButton()->click();
+  ASSERT_TRUE(SawMessage(kUserEdidNote));
   ASSERT_TRUE(test::WaitUntil([&] { return m_sim->Received(1).size() == 790; }));
   ClickPreset(15);
   ASSERT_TRUE(test::WaitUntil([&] { return !m_sim->Commands().empty() && m_sim->Commands().back() == "SET IN1 EDID 15"; }));

@@ -8,7 +8,9 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "ComPorts.h"
 #include "Commands.h"
+#include "LineDouble.h"
 #include "ConsoleDlg.h"
 #include "DialogBuilder.h"
 #include "EdidPage.h"
@@ -93,16 +95,18 @@ TEST_F(WithSimulator, ASilentPortsWindowRunsOutOnTimer4AndTheNextIsProbed) {
   EXPECT_FALSE(D().m_serial.HasPort());
 }
 
-TEST_F(WithSimulator, AHangUpDuringASearchStopsItAndTheButtonReopensThePort) {
+TEST_F(WithSimulator, AHangUpDuringASearchIsAPortThatDidNotAnswer) {
   Start({.com = 1, .hangUpAfter = 4});
   D().SearchButton()->click();
-  ASSERT_TRUE(test::WaitUntil([&] { return D().PortButton()->text() == "Open port"; }));
+  // The search goes on past the failed port and ends with its message.
+  ASSERT_TRUE(SearchEnded());
+  EXPECT_EQ(m_dialogs->messages, QStringList{"Can not find available device for this console!"});
+  ASSERT_EQ(m_dialogs->details.size(), 1);
+  EXPECT_TRUE(m_dialogs->details[0].startsWith("COM1 (")) << m_dialogs->details[0].toStdString();
+  EXPECT_TRUE(m_dialogs->details[0].endsWith("): the line failed while it was probed (ReadFile())"));
+  EXPECT_EQ(D().PortButton()->text(), "Turn on Port");
+  EXPECT_EQ(D().StatusLine()->text(), " ");
   EXPECT_EQ(D().m_bPortOpen, 0);
-  EXPECT_FALSE(D().LampLit());
-  D().OnTimer(ID_TIMER_SEARCH);  // the next search step ends the search
-  EXPECT_EQ(D().Search().m_bSearching, 0);
-  EXPECT_TRUE(m_dialogs->messages.isEmpty()) << "without a message";
-  EXPECT_EQ(D().StatusLine()->text(), "Please wait.....") << "the status line is left as it was";
   // The device comes back (replugged); the button opens the port again.
   ASSERT_TRUE(test::WaitUntil([&] {
     return ::access((m_sim->PortDir() + "/COM1").c_str(), F_OK) == 0;
@@ -111,6 +115,41 @@ TEST_F(WithSimulator, AHangUpDuringASearchStopsItAndTheButtonReopensThePort) {
   EXPECT_EQ(D().m_bPortOpen, 1);
   EXPECT_EQ(D().PortButton()->text(), "Close Port");
   EXPECT_EQ(D().m_serial.m_bError, 0);
+}
+
+// COM1 on a line double, every other port as the system has it.
+class CFirstPortOnDouble final : public IPortOpener {
+ public:
+  explicit CFirstPortOnDouble(std::shared_ptr<sim::CLineDouble> line) { m_lines.Add(1, std::move(line)); }
+  std::unique_ptr<ISerialPort> Open(std::string_view name, OpenAttempt& attempt) override {
+    return ComPortFromName(name) == 1 ? m_lines.Open(name, attempt) : PosixPortOpener()->Open(name, attempt);
+  }
+
+ private:
+  sim::CLineOpener m_lines;
+};
+
+TEST_F(WithSimulator, ASearchGoesOnPastAPortThatStallsOrFailsWhileProbed) {
+  const struct {
+    const char* name;
+    std::function<void(sim::CLineDouble&)> fault;
+  } cases[] = {
+      {"output never drains", [](sim::CLineDouble& l) { l.StallWire(); l.SetQueueCapacity(4); }},
+      {"its event wait fails", [](sim::CLineDouble& l) { l.FailStep("wait"); }},
+  };
+  Start({.com = 5});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto line = std::make_shared<sim::CLineDouble>();
+    c.fault(*line);
+    m_dlg = std::make_unique<CConsoleDlg>(nullptr, std::make_shared<CFirstPortOnDouble>(line));
+    D().SearchButton()->click();
+    ASSERT_TRUE(SearchEnded());
+    EXPECT_EQ(D().m_nPort, 5);
+    EXPECT_EQ(D().PortButton()->text(), "Close Port");
+    EXPECT_TRUE(D().LampLit());
+    EXPECT_TRUE(m_dialogs->messages.isEmpty()) << m_dialogs->messages.join("|").toStdString();
+  }
 }
 
 TEST_F(WithSimulator, ThePortButtonTwiceReturnsToClosed) {
@@ -254,9 +293,14 @@ TEST_F(StatusLines, ReachThePagesAndNeverSendAnything) {
   EXPECT_EQ(d.SettingsPage()->m_nScalerMode, 2);
   Feed("OUT1 IMAGE ENH 1\r\n");
   EXPECT_EQ(d.SettingsPage()->m_nEnhancement, 1);
-  Feed("xEDID 7\n");  // one digit and LF: 7 x 10 + (LF - '0') = 32
-  EXPECT_EQ(d.EdidPage()->m_nPreset, 32);
-  EXPECT_EQ(res::CheckedIndex(*d.EdidPage()->PresetGroup()), -1);
+  Feed("xEDID 7\n");  // one digit and LF, from a device that sends no CR
+  EXPECT_EQ(d.EdidPage()->m_nPreset, 7);
+  EXPECT_EQ(res::CheckedIndex(*d.EdidPage()->PresetGroup()), 7);
+  Feed("xEDID 1?\r\nOUT1 VIDEO x\r\nOUT1 IMAGE ENH \x01\r\n");  // noise where the digits belong
+  EXPECT_EQ(d.EdidPage()->m_nPreset, 7) << "the page keeps its state";
+  EXPECT_EQ(res::CheckedIndex(*d.EdidPage()->PresetGroup()), 7);
+  EXPECT_EQ(d.SettingsPage()->m_nScalerMode, 2);
+  EXPECT_EQ(d.SettingsPage()->m_nEnhancement, 1);
   EXPECT_EQ(d.Search().m_bSearching, 0);
   EXPECT_EQ(d.m_bPortOpen, 0) << "no search was pending: only the page changed";
   EXPECT_FALSE(d.LampLit());
