@@ -31,7 +31,6 @@ ReplyShape InspectEdidReply(std::string_view line) {
     if (high && !shape.split) ++shape.wholePairs;
     high = !high;
   }
-  if (high) shape.split = true;  // a digit left over at the end
   return shape;
 }
 

@@ -113,7 +113,7 @@ class CLineDouble::Port final : public ISerialPort {
     const std::size_t n = std::min({bytes.size(), room, m_line.m_writeLimit - m_line.m_writeCount});
     if (n == 0) return IoResult::Pending;
     for (std::size_t i = 0; i < n; ++i) {
-      m_line.m_lineFreeAt = std::max(m_line.m_lineFreeAt, now) + m_line.ByteTime();
+      m_line.m_lineFreeAt = std::max({m_line.m_lineFreeAt, now, m_line.m_heldUntil}) + m_line.ByteTime();
       m_line.m_out.emplace_back(bytes[i], m_line.m_lineFreeAt);
     }
     m_line.m_writeCount += n;
@@ -241,6 +241,11 @@ void CLineDouble::StallWire() {
   std::lock_guard lock(m_mutex);
   Advance(m_clock->Now());
   m_stalled = true;
+}
+
+void CLineDouble::HoldLine(std::chrono::microseconds span) {
+  std::lock_guard lock(m_mutex);
+  m_heldUntil = m_clock->Now() + span;
 }
 
 void CLineDouble::SetQueueCapacity(std::size_t bytes) {

@@ -47,6 +47,9 @@ class CLineDouble {
   void FailReadAfter(std::size_t bytes, ReadFault fault);
   void FailWriteAfter(std::size_t bytes);
   void StallWire();
+  // The far end holds the line (flow control) for `span` from now, then
+  // lets it go; a purge does not end the hold.
+  void HoldLine(std::chrono::microseconds span);
   void SetQueueCapacity(std::size_t bytes);
   // While held, the monitor parks before each wait until released.
   void HoldWaits();
@@ -82,6 +85,7 @@ class CLineDouble {
   std::deque<std::uint8_t> m_in;
   std::deque<std::pair<std::uint8_t, TimePoint>> m_out;  // byte, when it has left
   TimePoint m_lineFreeAt{};
+  TimePoint m_heldUntil{};
   std::vector<std::uint8_t> m_wire;
   std::size_t m_capacity = 4096;
   bool m_stalled = false;

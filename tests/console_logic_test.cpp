@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <algorithm>
 #include <map>
 #include <thread>
 
@@ -98,13 +99,28 @@ TEST(ByteRouter, ALineWithoutEndIsDiscardedThroughItsLineFeedAndNeverGrows) {
   EXPECT_EQ(Feed(router, reply), std::vector<Kind>{Kind::ReadBackLine});
 }
 
-TEST(ByteRouter, ResetForgetsAnAwaitedReplyAndAPartialLine) {
+TEST(ByteRouter, ALineOfExactlyTheBoundIsReadAndOneByteMoreIsNot) {
+  const std::string status = "IN1 EDID 07\r\n";
+  for (const auto& [length, kinds] : {std::pair{kMaxLineLength, std::vector<Kind>{Kind::EdidStatus}},
+                                      std::pair{kMaxLineLength + 1, std::vector<Kind>{}}}) {
+    CByteRouter router;
+    EXPECT_EQ(Feed(router, std::string(length - status.size(), '#') + status), kinds) << length;
+    EXPECT_EQ(Feed(router, status), std::vector<Kind>{Kind::EdidStatus}) << "the line after it, " << length;
+  }
+}
+
+TEST(ByteRouter, ResetForgetsAnAwaitedReplyAPartialLineAndAnOverlongOne) {
   CByteRouter router;
   router.AwaitReadBack();
   Feed(router, "OUT1 EDID DATA 00 1");
   router.Reset();
   EXPECT_EQ(router.m_bReadBack, 0);
   EXPECT_EQ(router.m_strLine, "");
+  EXPECT_EQ(Feed(router, "IN1 EDID 07\r\n"), std::vector<Kind>{Kind::EdidStatus});
+  // A port closed in the middle of a line too long to keep: the next
+  // port's first line is its own.
+  Feed(router, std::string(kMaxLineLength + 10, '#'));
+  router.Reset();
   EXPECT_EQ(Feed(router, "IN1 EDID 07\r\n"), std::vector<Kind>{Kind::EdidStatus});
 }
 
@@ -115,6 +131,7 @@ class FakeSearchHost final : public ISearchHost {
   enum class Port { Missing, Silent, Device, Denied, Busy, Fails };
 
   bool OpenPort(int port) override {
+    highestTried = std::max(highestTried, port);
     const Port kind = Kind(port);
     m_lastError = kind == Port::Missing ? ENOENT : kind == Port::Denied ? EACCES : kind == Port::Busy ? EBUSY : 0;
     if (kind != Port::Missing) Log("open COM" + std::to_string(port) + (m_lastError == 0 ? "" : " failed"));
@@ -161,6 +178,7 @@ class FakeSearchHost final : public ISearchHost {
 
   std::map<int, Port> ports;
   long now = 0;
+  int highestTried = 0;
   std::vector<std::string> events;
 
  private:
@@ -195,6 +213,27 @@ TEST(DeviceSearch, ProbesEachPortInItsWindowAndStopsAtTheDevice) {
   EXPECT_EQ(g_nSavedPort, 9);
   EXPECT_EQ(search.m_bSearching, 0);
   EXPECT_FALSE(search.OnEdidStatus()) << "a later status line completes nothing";
+}
+
+TEST(DeviceSearch, ReachesCom99AndNeverBeyond) {
+  const struct {
+    const char* name;
+    std::map<int, P> ports;
+    std::string lastEvent;
+  } cases[] = {
+      {"the first port opened is the last", {{99, P::Device}}, "10 found"},
+      {"the last reached by a step", {{1, P::Silent}, {99, P::Device}}, "510 found"},
+      {"the last silent", {{98, P::Silent}, {99, P::Silent}}, "900 no device: No answer from COM98, COM99."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSearchHost host;
+    host.ports = c.ports;
+    int port = 1;
+    CDeviceSearch search(host, port);
+    EXPECT_EQ(RunSearch(host, search).back(), c.lastEvent);
+    EXPECT_EQ(host.highestTried, 99);
+  }
 }
 
 TEST(DeviceSearch, EndsWithTheMessageAndWhyWhenNoPortAnswers) {
@@ -246,6 +285,8 @@ TEST(DeviceSearch, APortThatFailsWhileProbedIsPassedOverAndNamed) {
       {"found after timer 5", {{1, P::Fails}, {5, P::Device}}, true, "11 found"},
       {"nothing found: said", {{1, P::Fails}, {2, P::Silent}}, false,
        "900 no device: No answer from COM2.\nCOM1 (/dev/fake): the line failed while it was probed (WriteFile())"},
+      {"nothing found after timer 5: said", {{1, P::Fails}}, true,
+       "1 no device: COM1 (/dev/fake): the line failed while it was probed (WriteFile())"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -414,8 +455,10 @@ TEST_F(ReadBack, TwoConsolesSavingIntoOneFolderNeverShareAName) {
   EXPECT_EQ(found, (std::array<int, 2>{kEach, kEach}));
 }
 
-TEST_F(ReadBack, WhenAllHundredNamesExistNothingIsOverwritten) {
-  for (int k = 0; k <= kLastEdidFileNumber; ++k) ASSERT_TRUE(test::WriteFile(FormatEdidFileName(kPattern, k), "old"));
+TEST_F(ReadBack, TheLastNumberIsUsedAndWhenAllHundredExistNothingIsOverwritten) {
+  for (int k = 0; k < kLastEdidFileNumber; ++k) ASSERT_TRUE(test::WriteFile(FormatEdidFileName(kPattern, k), "old"));
+  EXPECT_EQ(Complete(ReplyOf(m_edid)).message, "Save to file: Matrix_EDID_out1_99.bin");
+  ASSERT_TRUE(test::WriteFile("Matrix_EDID_out1_99.bin", "old"));
   const auto outcome = Complete(ReplyOf(m_edid));
   EXPECT_FALSE(outcome.saved);
   EXPECT_EQ(outcome.message,

@@ -6,6 +6,7 @@
 #include <sys/prctl.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <utime.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <csignal>
 #include <atomic>
 #include <functional>
@@ -36,6 +38,7 @@ using namespace std::chrono_literals;
 
 struct Owner final : CSerialOwner {
   void OnSerialNotify(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override {
+    sequence.emplace_back(message, wParam);
     if (message == WM_SERIAL_BYTE) {
       bytes.push_back(static_cast<std::uint8_t>(wParam));
       ports.push_back(lParam);
@@ -47,6 +50,8 @@ struct Owner final : CSerialOwner {
   std::vector<std::uint8_t> bytes;
   std::vector<std::intptr_t> ports;
   std::vector<unsigned> others;
+  // Everything, in the order handled.
+  std::vector<std::pair<unsigned, std::uintptr_t>> sequence;
   std::function<void()> onByte;
 };
 
@@ -305,6 +310,35 @@ TEST_F(Line, APortIsHeldExclusivelyWithALockFileAndReleasedOnClose) {
   channel.Close();
   EXPECT_EQ(exclusive(), 0);
   EXPECT_NE(::access(lockFile.c_str(), F_OK), 0) << "the lock file goes with the port";
+  // Another program took the lock over meanwhile (it found ours stale):
+  // closing must leave that program's lock alone.
+  ASSERT_EQ(OpenConsoleWay(channel, owner, 4), 1);
+  ASSERT_TRUE(test::WriteFile(lockFile, "         1\n"));
+  channel.Close();
+  ASSERT_TRUE(test::ReadFile(lockFile, text));
+  EXPECT_EQ(text, "         1\n");
+  ::unlink(lockFile.c_str());
+}
+
+TEST(LockFile, AHolderWeMayNotSignalIsAlive) {
+  // An ordinary user asking after a root process is told EPERM: it is there.
+  // The tests run as root, so the asking is done by a child that gave root up.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  char dir[] = "/tmp/vantorq-lock-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  ::chmod(dir, 0777);
+  EXPECT_EXIT(
+      {
+        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) std::_Exit(4);
+        ::setenv("VANTORQ_LOCK_DIR", dir, 1);
+        if (!test::WriteFile(std::string(dir) + "/" + UucpLockName("/dev/null"), "         1\n")) std::_Exit(5);
+        CUucpLock lock;
+        std::string holder;
+        const int busy = lock.Acquire("/dev/null", holder);
+        std::_Exit(busy == EBUSY && holder.rfind("PID 1", 0) == 0 ? 0 : 3);
+      },
+      ::testing::ExitedWithCode(0), "");
+  std::filesystem::remove_all(dir);
 }
 
 TEST_F(Line, ALiveProgramsLockFileKeepsThePortAndAStaleOneIsTakenOver) {
@@ -485,28 +519,17 @@ TEST_F(OnDoubleWithManualClock, AWriteThatDoesNotLeaveInTimeIsAFailureAndRelease
   }
 }
 
-// Time stands still: a wait ends only when its event is set (or the test
-// lets every wait go, so that a fault shows as a failure, not a hang).
-class CFrozenClock final : public IClock {
- public:
-  TimePoint Now() const override { return {}; }
-  bool WaitFor(const CManualEvent* event, std::chrono::microseconds) override {
-    while (event == nullptr || !event->IsSet()) {
-      if (released) return false;
-      std::this_thread::sleep_for(1ms);
-    }
-    return true;
-  }
-  std::atomic<bool> released{false};
-};
-
-class OnDoubleWithFrozenClock : public OnDouble {
+class OnDoubleWithDrivenClock : public OnDouble {
  protected:
-  OnDoubleWithFrozenClock() : OnDouble(std::make_shared<CFrozenClock>()) {}
-  void TearDown() override { static_cast<CFrozenClock&>(*m_clock).released = true; }
+  OnDoubleWithDrivenClock() : OnDouble(std::make_shared<test::CDrivenClock>()) {}
+  test::CDrivenClock& Clock() { return static_cast<test::CDrivenClock&>(*m_clock); }
+  void TearDown() override {
+    Clock().Release();
+    OnDouble::TearDown();
+  }
 };
 
-TEST_F(OnDoubleWithFrozenClock, ClosingDuringAStalledWriteNeitherWaitsForItNorFailsTheLine) {
+TEST_F(OnDoubleWithDrivenClock, ClosingDuringAStalledWriteNeitherWaitsForItNorFailsTheLine) {
   // Flow control holds the line and the queue is full: the close is the
   // operator's. It ends the write at once, and is no failure of the line.
   ASSERT_TRUE(OpenAndStart());
@@ -516,10 +539,97 @@ TEST_F(OnDoubleWithFrozenClock, ClosingDuringAStalledWriteNeitherWaitsForItNorFa
   ASSERT_TRUE(test::WaitUntil([&] { return Count("write") >= 2; })) << "the queue filled";
   auto closed = std::async(std::launch::async, [&] { m_channel.Close(); });
   const bool done = closed.wait_for(5s) == std::future_status::ready;
-  static_cast<CFrozenClock&>(*m_clock).released = true;
+  Clock().Release();
   closed.wait();
   EXPECT_TRUE(done) << "Close waited for the stalled write";
   EXPECT_EQ(m_channel.m_bError, 0) << m_channel.LastFailure();
+}
+
+TEST_F(OnDoubleWithManualClock, AWriteJustInsideItsDeadlineIsSentAndOneJustOutsideIsNot) {
+  // 790 bytes at 57600 8N1 (ten bits a byte) take 137.2 ms on the wire; the
+  // deadline is 1000 ms and twice that. The far end holds the line first.
+  const struct {
+    const char* name;
+    std::chrono::milliseconds hold;
+    WriteOutcome outcome;
+  } cases[] = {
+      {"done 2.8 ms inside", 1135ms, WriteOutcome::Sent},
+      {"done 2.2 ms outside", 1140ms, WriteOutcome::Stalled},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto line = std::make_shared<sim::CLineDouble>(m_clock);
+    m_opener->Add(3, line);
+    m_owner.sequence.clear();
+    ASSERT_TRUE(OpenAndStart());
+    line->HoldLine(c.hold);
+    const WriteTicket ticket = m_channel.QueueWrite(std::vector<std::uint8_t>(790, 'E'));
+    auto written = [&] {
+      for (const auto& [message, wParam] : m_owner.sequence) {
+        if (message == WM_SERIAL_WRITTEN) return wParam;
+      }
+      return std::uintptr_t{0};
+    };
+    ASSERT_TRUE(test::WaitUntil([&] { return written() != 0; }));
+    EXPECT_EQ(WrittenTicket(written()), ticket);
+    EXPECT_EQ(WrittenOutcome(written()), c.outcome);
+    EXPECT_EQ(m_channel.m_bError, c.outcome == WriteOutcome::Sent ? 0 : 1);
+    m_channel.Close();
+    m_channel.m_bError = 0;
+  }
+}
+
+TEST_F(OnDoubleWithDrivenClock, ATrickleIsGatheredForFourMillisecondsAndNoLonger) {
+  // Bytes that follow the first within 4 ms go in its hand-over; at 4 ms
+  // what has come is handed over, and not a moment earlier.
+  ASSERT_TRUE(OpenAndStart());
+  const auto start = m_channel.HandOvers();
+  m_line->Feed("a");
+  ASSERT_TRUE(test::WaitUntil([&] { return Clock().WaitsBegun() == 1; }));
+  Clock().Advance(3999us);
+  m_line->Feed("b");
+  test::Pump(5ms);
+  EXPECT_TRUE(m_owner.bytes.empty()) << "handed over before 4 ms";
+  Clock().Advance(1us);
+  ASSERT_TRUE(test::WaitUntil([&] { return m_owner.bytes.size() == 2; }));
+  EXPECT_EQ(m_channel.HandOvers() - start, 1u);
+  // Alone: handed over at 4 ms, without waiting for more.
+  m_line->Feed("c");
+  ASSERT_TRUE(test::WaitUntil([&] { return Clock().WaitsBegun() == 2; }));
+  Clock().Advance(4000us);
+  ASSERT_TRUE(test::WaitUntil([&] { return m_owner.bytes.size() == 3; }));
+  EXPECT_EQ(m_owner.bytes, Text("abc"));
+}
+
+TEST_F(OnDoubleWithDrivenClock, AWriteIsSentOnlyOnceItsLastByteHasLeft) {
+  // One byte, 174 us on the wire: while it has not left, the write is not done.
+  ASSERT_TRUE(OpenAndStart());
+  ASSERT_TRUE(m_channel.QueueWrite(Text("x")));
+  auto told = [&] {
+    return std::any_of(m_owner.sequence.begin(), m_owner.sequence.end(),
+                       [](const auto& n) { return n.first == WM_SERIAL_WRITTEN; });
+  };
+  ASSERT_TRUE(test::WaitUntil([&] { return told() || Clock().WaitsBegun() > 0; }));
+  test::Pump(5ms);
+  EXPECT_FALSE(told()) << "done with the byte still on the line";
+  Clock().Advance(200us);
+  ASSERT_TRUE(test::WaitUntil(told));
+  EXPECT_EQ(m_line->Wire(), Text("x"));
+}
+
+TEST_F(OnDouble, AWakeUpHandsOverItsBytesInOrderThenOneEventCharacterNotice) {
+  // One list for bytes and notices alike: the order between them counts.
+  m_line->HoldWaits();
+  ASSERT_EQ(Open(), 1);
+  ASSERT_EQ(m_channel.StartMonitor(), 1);
+  ASSERT_TRUE(test::WaitUntil([&] { return m_line->MonitorParked(); }));
+  m_line->Feed("aqc");
+  m_line->ReleaseWaits();
+  ASSERT_TRUE(test::WaitUntil([&] { return m_owner.sequence.size() == 4; }));
+  test::Pump(10ms);
+  using N = std::pair<unsigned, std::uintptr_t>;
+  EXPECT_EQ(m_owner.sequence, (std::vector<N>{{WM_SERIAL_BYTE, 'a'}, {WM_SERIAL_BYTE, 'q'}, {WM_SERIAL_BYTE, 'c'},
+                                             {WM_SERIAL_RXFLAG, 0}}));
 }
 
 TEST_F(OnDouble, EveryFailurePointIsReportedThroughTheChannel) {
@@ -545,6 +655,10 @@ TEST_F(OnDouble, EveryFailurePointIsReportedThroughTheChannel) {
     m_opener->Add(3, line);
     Owner owner;
     CSerialChannel channel(m_opener);
+    // Good bytes before a failed read are handled as good: the owner drops
+    // whatever arrives once the flag is up.
+    std::vector<int> flagAtByte;
+    owner.onByte = [&] { flagAtByte.push_back(channel.m_bError); };
     if (!c.afterStart) c.fault(*line);
     ASSERT_EQ(channel.Open(&owner, 3, 57600, 'N', 8, 1, 3, 1024), 1) << "a configuration failure still opens";
     ASSERT_EQ(channel.StartMonitor(), 1);
@@ -559,6 +673,7 @@ TEST_F(OnDouble, EveryFailurePointIsReportedThroughTheChannel) {
       ASSERT_TRUE(test::WaitUntil([&] { return owner.bytes.size() == 3; }));
       EXPECT_EQ(owner.bytes[0], 'a');
       EXPECT_EQ(owner.bytes[1], 'b');
+      EXPECT_EQ(std::vector<int>(flagAtByte.begin(), flagAtByte.begin() + 3), (std::vector<int>{0, 0, 1}));
     }
     channel.Close();
   }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "EdidBuilder.h"
 
 namespace vantorq::test {
@@ -43,6 +45,26 @@ TEST(EdidAudio, DescriptorsOfTheFirstAudioBlock) {
   EXPECT_TRUE(HasLine(a, "Audio Channel(s):2"));
   EXPECT_TRUE(HasLine(a, "Audio Format:Reserved."));
   EXPECT_TRUE(HasLine(a, "Audio Channel(s):8"));
+}
+
+TEST(EdidAudio, EveryFormatCodeHasTheFormsName) {
+  // The Part's table, copied here on its own: the decoder's is not consulted.
+  const std::array<const char*, 16> names{
+      "Refer to Stream Header.", "LPCM.", "AC-3.", "MPEG1.", "MP3(Layer3).", "MPEG2.", "AAC.", "DTS.",
+      "ATRAC.", "OneBitAudio.", "Dolby D+.", "DTS-HD.", "MAT(MLP).", "DST.", "WMA Pro.", "Reserved."};
+  // Eight descriptors a block (24 bytes): two EDIDs carry all sixteen codes.
+  for (int first = 0; first < 16; first += 8) {
+    EdidBuilder e;
+    e.Cea(4 + 25).At(132, {0x38});
+    std::string expected;
+    for (int i = 0; i < 8; ++i) {
+      const int code = first + i;
+      e.At(133 + 3 * static_cast<std::size_t>(i), {code << 3, 0x01, 0x00});
+      expected += std::string("Audio Format:") + names[static_cast<std::size_t>(code)] +
+                  "\r\nAudio Channel(s):1\r\nSample Frequency:\r\n32KHz\r\n\r\n\r\n";
+    }
+    EXPECT_EQ(e.Audio(), expected + "\r\n") << first;
+  }
 }
 
 TEST(EdidGeneral, VendorIdentityAndSignal) {

@@ -71,6 +71,16 @@ TEST(EdidFile, ShortFilesAreCompletedWithFf) {
   EXPECT_EQ(EdidFromFileBytes({})[0], 0xFF);
 }
 
+TEST(EdidBounds, TheCollectionEndsWhereTheFirstTimingBegins) {
+  // An audio block at 4 (one payload byte), then at 6 a byte that reads as
+  // a video block header: inside the collection only when d lies past it.
+  for (const auto& [d, native] : {std::pair{6, "Native Timings:0"}, std::pair{7, "Native Timings:1"}}) {
+    EdidBuilder e;
+    e.Cea(d).At(132, {0x21, 0x09, 0x41, 0x90});
+    EXPECT_TRUE(HasLine(e.General(), native)) << "d " << d;
+  }
+}
+
 TEST(EdidBounds, ItemsPastTheEndAreSkipped) {
   // An audio block at the very end of the collection with d = 255: its
   // second descriptor would need bytes 256..258.

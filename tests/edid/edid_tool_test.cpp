@@ -149,6 +149,7 @@ TEST(EdidInputForms, EveryFormTechniciansHaveGivesTheSameBytes) {
       {"upper case, CR LF", [&] { std::string s; for (char c : upper) s += c == '\n' ? std::string("\r\n") : std::string(1, c); return s; }(), EdidInput::Form::HexDump},
       {"one run of digits", Hex(good, "", 256), EdidInput::Form::HexDump},
       {"a C array", [&] { std::string s; for (std::uint8_t b : good) { char t[8]; std::snprintf(t, 8, "0x%02x, ", b); s += t; } return s + "\n"; }(), EdidInput::Form::HexDump},
+      {"a C array in capitals", [&] { std::string s; for (std::uint8_t b : good) { char t[8]; std::snprintf(t, 8, "0X%02X,", b); s += t; } return s + "\n"; }(), EdidInput::Form::HexDump},
       {"xrandr --verbose", xrandr, EdidInput::Form::Xrandr},
       {"the device's reply", reply + "\r\n", EdidInput::Form::DeviceReply},
   };

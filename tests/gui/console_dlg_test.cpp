@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <map>
 #include <thread>
 
 #include "ConsoleApp.h"
@@ -28,6 +29,7 @@
 #include "EdidPage.h"
 #include "PseudoTerminal.h"
 #include "SettingsPage.h"
+#include "WindowTimers.h"
 #include "Dialogs.h"
 #include "Support.h"
 
@@ -326,6 +328,13 @@ TEST(ConsoleShutdown, ASignalClosesTheWindowAndReleasesThePort) {
   ASSERT_TRUE(pty && folder.Link(1, pty->FarPath()));
   const std::string lockFile = UucpLockDir() + "/" + UucpLockName(pty->FarPath());
   test::CDialogRecorder dialogs;
+  // What each signal did before the window: once it is gone, they do it again.
+  static std::atomic<int> seen{0};
+  struct sigaction record {};
+  record.sa_handler = [](int sig) { seen = sig; };
+  sigemptyset(&record.sa_mask);
+  std::map<int, struct sigaction> before;
+  for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE}) ::sigaction(sig, &record, &before[sig]);
   for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
     bool opened = false;
     RunConsoleWindow([&](CConsoleDlg& d) {
@@ -343,6 +352,26 @@ TEST(ConsoleShutdown, ASignalClosesTheWindowAndReleasesThePort) {
     ::close(fd);
     EXPECT_EQ(exclusive, 0) << sig;
     EXPECT_NE(::access(lockFile.c_str(), F_OK), 0) << sig;
+    EXPECT_EQ(seen.exchange(0), 0) << sig << " reached the handler from before the window";
+    for (int again : {sig, SIGPIPE}) {
+      ::raise(again);
+      EXPECT_EQ(seen.exchange(0), again) << "after the window";
+    }
+  }
+  for (auto& [sig, action] : before) ::sigaction(sig, &action, nullptr);
+}
+
+TEST(WindowTimers, ATimerNeverFiresBeforeItsPeriodRunsOut) {
+  // The search gives each port its window in full: a timer that fires even
+  // a little early cuts a slow device off.
+  using Clock = std::chrono::steady_clock;
+  for (int period : {40, 100}) {
+    Clock::time_point fired{};
+    CWindowTimers timers([&](int) { fired = Clock::now(); });
+    const auto start = Clock::now();
+    timers.SetTimer(ID_TIMER_SEARCH, period);
+    ASSERT_TRUE(test::WaitUntil([&] { return fired != Clock::time_point{}; }));
+    EXPECT_GE(fired - start, std::chrono::milliseconds(period));
   }
 }
 

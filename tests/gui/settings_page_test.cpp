@@ -23,10 +23,11 @@ using namespace std::chrono_literals;
 class SettingsPageTest : public ::testing::Test {
  protected:
   CSettingsPage& Page() { return *d->SettingsPage(); }
-  std::pair<bool, bool> EnhLamps() { return {res::LampLit(Page().m_lampEnhHigh), res::LampLit(Page().m_lampEnhLow)}; }
-  std::pair<bool, bool> ScalerLamps() {
-    return {res::LampLit(Page().m_lampScalerHigh), res::LampLit(Page().m_lampScalerLow)};
-  }
+  // The lamps as the form numbers them, found by their ids: the page's own
+  // members could be swapped and still agree with each other.
+  bool Lit(int id) { return res::LampLit(Page().findChild<QLabel*>(QStringLiteral("ctl%1").arg(id))); }
+  std::pair<bool, bool> EnhLamps() { return {Lit(1008), Lit(1315)}; }
+  std::pair<bool, bool> ScalerLamps() { return {Lit(1010), Lit(1009)}; }
   void Feed(std::string_view bytes) {
     for (char c : bytes) d->OnSerialByte(static_cast<std::uint8_t>(c), 1);
   }

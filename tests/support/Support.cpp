@@ -115,6 +115,41 @@ sim::CPseudoTerminal& CPortLines::Attach(unsigned com) {
   return *m_ptys.back();
 }
 
+IClock::TimePoint CDrivenClock::Now() const {
+  std::lock_guard lock(m_mutex);
+  return m_now;
+}
+
+bool CDrivenClock::WaitFor(const CManualEvent* event, std::chrono::microseconds span) {
+  std::unique_lock lock(m_mutex);
+  const TimePoint end = m_now + span;
+  ++m_waits;
+  m_moved.notify_all();
+  for (;;) {
+    // The event is a file descriptor, not this clock's: look at it often.
+    if (event != nullptr && event->IsSet()) return true;
+    if (m_now >= end || m_released) return false;
+    m_moved.wait_for(lock, std::chrono::milliseconds(1));
+  }
+}
+
+void CDrivenClock::Advance(std::chrono::microseconds span) {
+  std::lock_guard lock(m_mutex);
+  m_now += span;
+  m_moved.notify_all();
+}
+
+int CDrivenClock::WaitsBegun() const {
+  std::lock_guard lock(m_mutex);
+  return m_waits;
+}
+
+void CDrivenClock::Release() {
+  std::lock_guard lock(m_mutex);
+  m_released = true;
+  m_moved.notify_all();
+}
+
 sim::SimOptions CSimulatedDevice::Fast(sim::SimOptions options) {
   options.fast = true;
   return options;

@@ -6,12 +6,16 @@
 #include <QStringList>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "Clock.h"
+#include "ManualEvent.h"
 #include "PseudoTerminal.h"
 #include "Simulator.h"
 
@@ -77,6 +81,26 @@ class CPortLines {
   sim::CPortFolder m_folder;
   CScopedEnv m_env;
   std::vector<std::unique_ptr<sim::CPseudoTerminal>> m_ptys;
+};
+
+// Time that moves only when the test moves it: a wait ends when its event
+// is set or the test has advanced the clock past its end. Release() lets
+// every wait go, so that a fault shows as a failure and not as a hang.
+class CDrivenClock final : public IClock {
+ public:
+  TimePoint Now() const override;
+  bool WaitFor(const CManualEvent* event, std::chrono::microseconds span) override;
+  void Advance(std::chrono::microseconds span);
+  // How many waits have begun so far.
+  int WaitsBegun() const;
+  void Release();
+
+ private:
+  mutable std::mutex m_mutex;
+  std::condition_variable m_moved;
+  TimePoint m_now{};
+  int m_waits = 0;
+  bool m_released = false;
 };
 
 // The simulated device on its own thread, its port folder in
