@@ -1,5 +1,6 @@
 #include "ConsoleDlg.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -17,6 +18,7 @@
 #include "Reach.h"
 #include "Resources.h"
 #include "SettingsPage.h"
+#include "Trace.h"
 
 namespace vantorq {
 
@@ -83,10 +85,11 @@ void CConsoleDlg::OnInitDialog() {
   m_tab->InsertItem(1, QStringLiteral("EDID Management"));
   m_settingsPage = new CSettingsPage(m_tab);
   m_edidPage = new CEdidPage(m_tab);
+  // Below the tab row, as tall as its text makes it (20 px at the usual size).
   const QRect client = m_tab->rect();
+  const int row = m_tab->TabRowHeight();
   for (QWidget* page : {static_cast<QWidget*>(m_settingsPage), static_cast<QWidget*>(m_edidPage)}) {
-    page->setGeometry(client.left() + 1, client.top() + res::CTabCtrl::kTabRowHeight, client.width() - 3,
-                      client.height() - 21);
+    page->setGeometry(client.left() + 1, client.top() + row, client.width() - 3, client.height() - row - 1);
   }
   m_settingsPage->show();
   m_edidPage->hide();
@@ -110,12 +113,29 @@ void CConsoleDlg::ShowLamp(bool lit) {
 void CConsoleDlg::ShowPortState(bool open, const QString& buttonText) {
   m_bPortOpen = open ? 1 : 0;
   m_portButton->setText(buttonText);
+  m_portButton->setAccessibleDescription(QString());
   ShowLamp(open);
+}
+
+void CConsoleDlg::SayLineFailed() {
+  // The button's new text is all the window shows; whoever started the
+  // console from a terminal, and a screen reader, are told why.
+  const char* label = m_serial.LastFailure();
+  const std::string why = "COM" + std::to_string(m_nPort) + " (" + EscapeControls(m_serial.LastOpen().path) +
+                          "): the line failed (" + (label != nullptr ? label : "?") +
+                          ") and the port was closed \u2014 is the adapter still plugged in?";
+  WriteErrorLine("vantorq: " + why);
+  m_portButton->setAccessibleDescription(Text(why) + QStringLiteral(". Press to open the port again."));
+  for (const auto kind : {QAccessible::NameChanged, QAccessible::DescriptionChanged}) {
+    QAccessibleEvent changed(m_portButton, kind);
+    QAccessible::updateAccessibility(&changed);
+  }
 }
 
 void CConsoleDlg::ClosePortShown(const QString& buttonText) {
   m_bPortOpen = 0;
   m_portButton->setText(buttonText);
+  m_portButton->setAccessibleDescription(QString());
   CloseChannel();
   ShowLamp(false);
 }
@@ -289,6 +309,7 @@ void CConsoleDlg::OnTimer(int id) {
       return;
     }
     ClosePortShown(kOpenPortAfterError);
+    SayLineFailed();
   }
 }
 

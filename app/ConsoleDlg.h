@@ -119,6 +119,8 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost,
   void ShowPortState(bool open, const QString& buttonText);
   // The port closed, shown dark with `buttonText` on the button.
   void ClosePortShown(const QString& buttonText);
+  // After the line failed: why, on standard error and to a screen reader.
+  void SayLineFailed();
   bool OpenChannel(int port);
   void CloseChannel();
   QString ExplainOpenFailure() const;

@@ -80,7 +80,24 @@ bool ReadEdidInput(const std::string& path, std::size_t limit, std::vector<std::
 
 namespace {
 
-bool IsTextByte(std::uint8_t b) { return (b >= 0x20 && b < 0x7F) || b == '\t' || b == '\n' || b == '\r' || b == '\f' || b == '\v'; }
+// Text: printable characters (UTF-8 included, as a README has them) and
+// white space. An EDID's own bytes never are: it begins with 00.
+bool IsText(std::span<const std::uint8_t> raw) {
+  for (std::size_t i = 0; i < raw.size();) {
+    const std::uint8_t b = raw[i];
+    if ((b >= 0x20 && b < 0x7F) || b == '\t' || b == '\n' || b == '\r' || b == '\f' || b == '\v') {
+      ++i;
+      continue;
+    }
+    const std::size_t length = b >= 0xC2 && b < 0xE0 ? 2 : b >= 0xE0 && b < 0xF0 ? 3 : b >= 0xF0 && b < 0xF5 ? 4 : 0;
+    if (length == 0 || i + length > raw.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((raw[i + k] & 0xC0) != 0x80) return false;
+    }
+    i += length;
+  }
+  return true;
+}
 
 std::string_view Trim(std::string_view s) {
   const auto first = s.find_first_not_of(" \t\r\f\v");
@@ -88,40 +105,108 @@ std::string_view Trim(std::string_view s) {
   return s.substr(first, s.find_last_not_of(" \t\r\f\v") - first + 1);
 }
 
-// The pairs of a line made of nothing else: "00 ff", "00ff", "0x00, 0xff".
-// False, with nothing appended, when the line holds anything more.
-bool HexLine(std::string_view line, std::vector<std::uint8_t>& out) {
+enum class LineKind { Pairs, NotHex, OddDigits };
+
+// The pairs of a line made of nothing else: "00 ff", "00ff", "0x00, 0xff",
+// "{0x00, 0xff};". NotHex, with nothing appended, when the line holds
+// anything more; OddDigits when it is hex alone but a run of digits has no
+// last partner.
+LineKind HexLine(std::string_view line, std::vector<std::uint8_t>& out) {
+  constexpr std::string_view kBetweenPairs = " \t,\r{};";
   std::vector<std::uint8_t> pairs;
+  bool odd = false;
   std::size_t i = 0;
   while (i < line.size()) {
     const char c = line[i];
-    if (c == ' ' || c == '\t' || c == ',' || c == '\r') {
+    if (kBetweenPairs.find(c) != std::string_view::npos) {
       ++i;
       continue;
     }
-    if (c == '0' && i + 1 < line.size() && (line[i + 1] == 'x' || line[i + 1] == 'X')) i += 2;
+    if (c == '0' && i + 2 < line.size() && (line[i + 1] == 'x' || line[i + 1] == 'X') && HexValue(line[i + 2]) >= 0) {
+      i += 2;
+    }
     std::size_t run = i;
     while (run < line.size() && HexValue(line[run]) >= 0) ++run;
-    if (run == i || (run - i) % 2 != 0) return false;
-    for (; i < run; i += 2) pairs.push_back(static_cast<std::uint8_t>(HexValue(line[i]) * 16 + HexValue(line[i + 1])));
+    if (run == i) return LineKind::NotHex;
+    if ((run - i) % 2 != 0) odd = true;
+    for (; i + 1 < run; i += 2) pairs.push_back(static_cast<std::uint8_t>(HexValue(line[i]) * 16 + HexValue(line[i + 1])));
+    i = run;
   }
-  if (pairs.empty()) return false;
+  if (odd) return LineKind::OddDigits;
+  if (pairs.empty()) return LineKind::NotHex;
   out.insert(out.end(), pairs.begin(), pairs.end());
+  return LineKind::Pairs;
+}
+
+// The hex digits of a dump's data column, pairs with single blanks
+// between groups ("00ff ffff", "00 ff ff"); false for anything else.
+bool DumpData(std::string_view data, std::vector<std::uint8_t>& out) {
+  std::vector<std::uint8_t> bytes;
+  std::size_t i = 0;
+  while (i < data.size()) {
+    if (data[i] == ' ') {
+      ++i;
+      continue;
+    }
+    std::size_t run = i;
+    while (run < data.size() && HexValue(data[run]) >= 0) ++run;
+    if (run == i || (run - i) % 2 != 0) return false;
+    for (; i < run; i += 2) bytes.push_back(static_cast<std::uint8_t>(HexValue(data[i]) * 16 + HexValue(data[i + 1])));
+  }
+  out.insert(out.end(), bytes.begin(), bytes.end());
   return true;
 }
 
-// Every pair after the first "DATA " of a reply line, in either case.
-std::vector<std::uint8_t> ReplyPairs(std::string_view line) {
-  std::vector<std::uint8_t> out;
-  for (std::size_t i = line.find("DATA ") + 5; i + 1 < line.size();) {
-    if (HexValue(line[i]) >= 0 && HexValue(line[i + 1]) >= 0) {
-      out.push_back(static_cast<std::uint8_t>(HexValue(line[i]) * 16 + HexValue(line[i + 1])));
-      i += 2;
-    } else {
-      ++i;
-    }
+// A line of an offset dump: "00000010: 00ff ffff ...  .ascii." (xxd) or
+// "00000010  00 ff ff ... ff  |.ascii.|" (hexdump -C), or the offset alone
+// that ends hexdump's output. The offset is read, never taken as data.
+bool DumpLine(std::string_view line, std::size_t& offset, std::vector<std::uint8_t>& bytes) {
+  std::size_t digits = 0;
+  while (digits < line.size() && HexValue(line[digits]) >= 0) ++digits;
+  if (digits < 6 || digits > 16) return false;
+  offset = 0;
+  for (std::size_t i = 0; i < digits; ++i) offset = offset * 16 + static_cast<std::size_t>(HexValue(line[i]));
+  std::string_view rest = line.substr(digits);
+  while (!rest.empty() && (rest.back() == '\r' || rest.back() == ' ')) rest.remove_suffix(1);
+  bytes.clear();
+  if (rest.empty()) return true;
+  if (rest[0] == ':') {
+    // xxd: the text column follows two blanks.
+    rest.remove_prefix(1);
+    return DumpData(rest.substr(0, rest.find("  ", 1)), bytes);
   }
-  return out;
+  if (rest.substr(0, 2) != "  ") return false;
+  const auto bar = rest.find('|');
+  return DumpData(rest.substr(0, bar), bytes);
+}
+
+// An xxd or hexdump -C dump from its first line on; a "*" line (a run of
+// lines like the one before it) is filled in from the offsets.
+bool OffsetDump(const std::vector<std::string_view>& lines, std::vector<std::uint8_t>& out) {
+  std::vector<std::uint8_t> previous;
+  bool repeat = false;
+  bool any = false;
+  for (std::string_view raw : lines) {
+    const std::string_view line = Trim(raw);
+    if (line.empty()) continue;
+    if (line == "*") {
+      repeat = true;
+      continue;
+    }
+    std::size_t offset = 0;
+    std::vector<std::uint8_t> bytes;
+    if (!DumpLine(line, offset, bytes)) return any && !repeat;
+    if (!any && offset != 0) return false;
+    while (repeat && !previous.empty() && out.size() < offset) {
+      out.insert(out.end(), previous.begin(), previous.begin() + static_cast<long>(std::min(previous.size(), offset - out.size())));
+    }
+    repeat = false;
+    if (offset != out.size()) return false;
+    any = true;
+    out.insert(out.end(), bytes.begin(), bytes.end());
+    if (!bytes.empty()) previous = bytes;
+  }
+  return any && !out.empty();
 }
 
 std::vector<std::string_view> Lines(std::string_view text) {
@@ -138,32 +223,54 @@ std::vector<std::string_view> Lines(std::string_view text) {
 
 EdidInput InterpretEdidInput(std::span<const std::uint8_t> raw) {
   EdidInput input{EdidInput::Form::Binary, {raw.begin(), raw.end()}};
-  if (raw.empty() || !std::all_of(raw.begin(), raw.end(), IsTextByte)) return input;
+  if (raw.empty() || !IsText(raw)) return input;
   const std::string_view text(reinterpret_cast<const char*>(raw.data()), raw.size());
   const auto lines = Lines(text);
 
+  // The device's reply: after "DATA " nothing but the pairs (either case).
+  // A line of prose that names both words is no reply.
   for (std::string_view line : lines) {
-    if (line.find("EDID ") != std::string_view::npos && line.find("DATA ") != std::string_view::npos) {
-      return {EdidInput::Form::DeviceReply, ReplyPairs(line)};
+    const auto data = line.find("DATA ");
+    if (line.find("EDID ") == std::string_view::npos || data == std::string_view::npos) continue;
+    std::vector<std::uint8_t> bytes;
+    switch (HexLine(Trim(line.substr(data + 5)), bytes)) {
+      case LineKind::Pairs:
+        return {EdidInput::Form::DeviceReply, bytes};
+      case LineKind::OddDigits:
+        return {EdidInput::Form::DeviceReply, {}, "the reply has an odd number of hex digits: the last one has no partner"};
+      case LineKind::NotHex:
+        break;
     }
   }
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (Trim(lines[i]) != "EDID:") continue;
     std::vector<std::uint8_t> bytes;
-    for (std::size_t j = i + 1; j < lines.size() && HexLine(Trim(lines[j]), bytes); ++j) {
+    for (std::size_t j = i + 1; j < lines.size() && HexLine(Trim(lines[j]), bytes) == LineKind::Pairs; ++j) {
     }
     if (!bytes.empty()) return {EdidInput::Form::Xrandr, bytes};
+  }
+  // xxd and hexdump -C: their offsets are not bytes.
+  const auto first = std::find_if(lines.begin(), lines.end(), [](std::string_view l) { return !Trim(l).empty(); });
+  if (std::vector<std::uint8_t> bytes; first != lines.end() && OffsetDump({first, lines.end()}, bytes)) {
+    return {EdidInput::Form::OffsetDump, bytes};
   }
   // The first run of pair lines; blank lines inside it (between blocks)
   // are passed over, any other line ends it.
   std::vector<std::uint8_t> bytes;
-  for (std::string_view line : lines) {
-    const std::string_view trimmed = Trim(line);
-    if (HexLine(trimmed, bytes)) continue;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string_view trimmed = Trim(lines[i]);
+    const LineKind kind = HexLine(trimmed, bytes);
+    if (kind == LineKind::OddDigits) {
+      // Not a byte to drop quietly: the dump is cut or mistyped.
+      return {EdidInput::Form::HexDump, {},
+              "line " + std::to_string(i + 1) + " has an odd number of hex digits: the last one has no partner"};
+    }
+    if (kind == LineKind::Pairs) continue;
     if (!bytes.empty() && !trimmed.empty()) break;
   }
   if (!bytes.empty()) return {EdidInput::Form::HexDump, bytes};
-  return input;
+  // Text, and none of the forms: a README, a log. Not an EDID to decode.
+  return {EdidInput::Form::Unknown, {}};
 }
 
 std::string DescribeNotEdid(std::string_view name, std::span<const std::uint8_t> read) {

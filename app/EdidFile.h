@@ -55,17 +55,24 @@ struct EdidInput {
   enum class Form {
     Binary,
     HexDump,      // lines of pairs, as decoders and technicians print them
+    OffsetDump,   // xxd or hexdump -C
     Xrandr,       // the "EDID:" block of xrandr --verbose
     DeviceReply,  // the device's read reply line ("... EDID ... DATA xx xx ...")
+    Unknown,      // text, but none of these: no bytes to decode
   };
   Form form = Form::Binary;
   std::vector<std::uint8_t> bytes;
+  // What makes the input unusable although its form was told: "line 17
+  // has an odd number of hex digits ...". No bytes then.
+  std::string problem;
 };
 
 // Text is any input of printable characters and white space only; its
 // bytes are the pairs of the device's reply line, of an xrandr "EDID:"
-// block, or of the first run of lines made of pairs ("00 ff", "00ff",
-// "0x00,"), blank lines included. Anything else is binary.
+// block, of an xxd or hexdump -C dump (offsets and text column left out,
+// "*" runs filled in), or of the first run of lines made of pairs ("00 ff",
+// "00ff", "0x00,"), blank lines included. Text that is none of these is
+// Unknown. Anything else is binary.
 EdidInput InterpretEdidInput(std::span<const std::uint8_t> raw);
 
 enum class LoadResult {

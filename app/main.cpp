@@ -1,9 +1,13 @@
 #include <chrono>
 
+#include "CommandLine.h"
 #include "ConsoleApp.h"
 #include "Trace.h"
 
 int main(int argc, char** argv) {
+  // Answered before anything exists: no display, no file, no thread.
+  const vantorq::CommandLine line = vantorq::ParseCommandLine(argc, argv, VANTORQ_VERSION);
+  if (line.action == vantorq::CommandLine::Action::Exit) return line.status;
   // Whoever reads standard error (the traffic log piped into a pager)
   // may read slowly or stop: the window never waits for them.
   vantorq::StartBackgroundErrorLog();

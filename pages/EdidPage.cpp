@@ -29,6 +29,8 @@ CEdidPage::CEdidPage(QWidget* tabControl) : QWidget(tabControl) {
   m_lamps = {controls.As<QLabel>(res::ids::kLampBit3), controls.As<QLabel>(res::ids::kLampBit2),
              controls.As<QLabel>(res::ids::kLampBit1), controls.As<QLabel>(res::ids::kLampBit0)};
 
+  res::ArrowsMoveWithin(*m_presetGroup);
+  res::ArrowsMoveWithin(*m_portGroup);
   connect(m_presetGroup, &QButtonGroup::idClicked, this, [this](int i) { OnPresetClicked(i); });
   connect(m_readButton, &QPushButton::clicked, this, [this] { OnReadEdid(); });
   connect(m_loadButton, &QPushButton::clicked, this, [this] { OnLoadEdid(); });
@@ -42,6 +44,10 @@ CEdidPage::CEdidPage(QWidget* tabControl) : QWidget(tabControl) {
     res::DescribeLamp(*m_lamps[static_cast<std::size_t>(i)], name + "0", name + "1",
                       QStringLiteral("Bit %1 (value %2) of the preset number").arg(bit).arg(1 << bit));
   }
+  // The form's two group frames have no caption; a screen reader still
+  // says which group a button belongs to.
+  m_presetGroup->button(0)->parentWidget()->setAccessibleName(QStringLiteral("EDID preset of input 1"));
+  m_portGroup->button(0)->parentWidget()->setAccessibleName(QStringLiteral("Port to read the EDID from"));
   m_infoBox->setAccessibleName(QStringLiteral("Basic EDID information"));
   m_infoBox->setAccessibleDescription(
       QStringLiteral("The summary of the last EDID read back; its tooltip says whether the EDID checks out"));

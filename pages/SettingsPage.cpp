@@ -20,7 +20,11 @@ CSettingsPage::CSettingsPage(QWidget* tabControl) : QWidget(tabControl) {
   m_lampScalerLow = controls.As<QLabel>(res::ids::kLampScalerLow);
   m_enhancementGroup = controls.Group(res::ids::kEnhancementFirst);
   m_scalerGroup = controls.Group(res::ids::kScalerFirst);
-  for (QWidget* w : controls.All()) w->setFocusPolicy(Qt::NoFocus);  // none is a tab stop
+  // Each radio group is one tab stop, the arrow keys move inside it and
+  // Space chooses, as on the EDID page (the form made none a tab stop,
+  // which left the page out of reach of the keyboard).
+  res::ArrowsMoveWithin(*m_enhancementGroup);
+  res::ArrowsMoveWithin(*m_scalerGroup);
 
   connect(m_enhancementGroup, &QButtonGroup::idClicked, this, [this](int i) { OnEnhancementClicked(i); });
   connect(m_scalerGroup, &QButtonGroup::idClicked, this, [this](int i) { OnScalerClicked(i); });

@@ -3,10 +3,12 @@
 #include "Frames.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QFontMetricsF>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPalette>
 #include <QPlainTextEdit>
@@ -16,7 +18,9 @@
 #include <QTabBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace vantorq::res {
 
@@ -77,13 +81,18 @@ CTabCtrl::CTabCtrl(QWidget* parent) : QFrame(parent), m_bar(new QTabBar(this)) {
   m_bar->setDrawBase(false);
   m_bar->setExpanding(false);
   m_bar->move(2, 0);
-  m_bar->setFixedHeight(kTabRowHeight);
+  m_bar->setFixedHeight(TabRowHeight());
+}
+
+int CTabCtrl::TabRowHeight() const {
+  constexpr int kDrawnFor = 20;
+  return std::max(kDrawnFor, m_bar->sizeHint().height());
 }
 
 void CTabCtrl::InsertItem(int index, const QString& text) {
   m_bar->insertTab(index, text);
   m_bar->adjustSize();
-  m_bar->setFixedHeight(kTabRowHeight);
+  m_bar->setFixedHeight(TabRowHeight());
 }
 
 int CTabCtrl::GetCurSel() const { return m_bar->currentIndex(); }
@@ -114,6 +123,50 @@ QPushButton* WrappingButton(QWidget* parent, const QString& text) {
   layout->addWidget(label);
   button->setAccessibleName(text);
   return button;
+}
+
+// A label whose text needs more room than its row gives (a larger font,
+// or a form drawn for a narrower one) grows: away from the control its
+// text runs up to, else to the right; and as tall as its letters.
+void FitLabels(const std::vector<QWidget*>& all) {
+  for (QWidget* w : all) {
+    auto* label = qobject_cast<QLabel*>(w);
+    if (label == nullptr || label->text().isEmpty() || label->wordWrap()) continue;
+    const QFontMetrics metrics(label->font());
+    const QMargins margins = label->contentsMargins();
+    const int width = metrics.horizontalAdvance(label->text()) + margins.left() + margins.right() + 1;
+    const int height = metrics.tightBoundingRect(label->text()).height() + margins.top() + margins.bottom();
+    QRect rect = label->geometry();
+    if (rect.height() < height) rect.adjust(0, -(height - rect.height()) / 2, 0, (height - rect.height() + 1) / 2);
+    // The nearest control to its right, on its row.
+    int limit = std::numeric_limits<int>::max();
+    for (QWidget* other : all) {
+      if (other == w || qobject_cast<QGroupBox*>(other) != nullptr) continue;
+      const QRect o = other->geometry();
+      if (o.left() > rect.left() && o.top() <= rect.bottom() && o.bottom() >= rect.top()) limit = std::min(limit, o.left());
+    }
+    rect.setWidth(std::max(rect.width(), width));
+    if (rect.right() >= limit) rect.moveRight(limit - 1);
+    label->setGeometry(rect);
+  }
+}
+
+// Radio buttons drawn inside a group box become its children: a screen
+// reader then says which group a button belongs to ("Scaler setting").
+// They stay where they are drawn.
+void GatherRadioGroups(const DialogSpec& layout, const std::vector<QWidget*>& all) {
+  for (std::size_t i = 0; i < layout.controls.size(); ++i) {
+    if (layout.controls[i].kind != ControlKind::RadioButton) continue;
+    QWidget* radio = all[i];
+    for (std::size_t j = 0; j < layout.controls.size(); ++j) {
+      if (layout.controls[j].kind != ControlKind::GroupBox || !all[j]->geometry().contains(radio->geometry())) continue;
+      const QRect rect = radio->geometry().translated(-all[j]->pos());
+      radio->setParent(all[j]);
+      radio->setGeometry(rect);
+      radio->show();
+      break;
+    }
+  }
 }
 
 }  // namespace
@@ -215,6 +268,8 @@ CDialogControls BuildDialog(QWidget& host, const DialogSpec& layout) {
     }
     controls.m_all.push_back(widget);
   }
+  FitLabels(controls.m_all);
+  GatherRadioGroups(layout, controls.m_all);
   // Frames that children cover are drawn again above them, once every
   // control stands where it will.
   for (std::size_t i = 0; i < layout.controls.size(); ++i) {
@@ -229,6 +284,47 @@ CDialogControls BuildDialog(QWidget& host, const DialogSpec& layout) {
     }
   }
   return controls;
+}
+
+namespace {
+
+class CArrowFocus final : public QObject {
+ public:
+  explicit CArrowFocus(QButtonGroup& group) : QObject(&group), m_group(group) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->modifiers() != Qt::NoModifier && key->modifiers() != Qt::KeypadModifier) return false;
+    int step = 0;
+    switch (key->key()) {
+      case Qt::Key_Up:
+      case Qt::Key_Left:
+        step = -1;
+        break;
+      case Qt::Key_Down:
+      case Qt::Key_Right:
+        step = 1;
+        break;
+      default:
+        return false;
+    }
+    const auto buttons = m_group.buttons();
+    const auto at = buttons.indexOf(static_cast<QAbstractButton*>(watched));
+    if (at < 0) return false;
+    const auto count = buttons.size();
+    buttons[(at + step + count) % count]->setFocus(step < 0 ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+    return true;
+  }
+
+ private:
+  QButtonGroup& m_group;
+};
+
+}  // namespace
+
+void ArrowsMoveWithin(QButtonGroup& group) {
+  auto* filter = new CArrowFocus(group);
+  for (QAbstractButton* button : group.buttons()) button->installEventFilter(filter);
 }
 
 int CheckedIndex(const QButtonGroup& group) {
@@ -271,7 +367,12 @@ void ShowLamp(QLabel& lamp, bool lit, const QPixmap& on, const QPixmap& off) {
   lamp.setProperty("lit", lit);
   SetIcon(lamp, lit ? on : off);
   const QStringList names = lamp.property("lampNames").toStringList();
-  if (names.size() == 2) lamp.setAccessibleName(names[lit ? 1 : 0]);
+  if (names.size() == 2 && lamp.accessibleName() != names[lit ? 1 : 0]) {
+    lamp.setAccessibleName(names[lit ? 1 : 0]);
+    // Said, not only stored: a screen reader hears the lamp change.
+    QAccessibleEvent changed(&lamp, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
+  }
 }
 
 void DescribeLamp(QLabel& lamp, const QString& dark, const QString& lit, const QString& description) {

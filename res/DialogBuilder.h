@@ -50,9 +50,10 @@ double DialogScale();
 // ordinary children placed inside it by their owner.
 class CTabCtrl final : public QFrame {
  public:
-  static constexpr int kTabRowHeight = 20;  // pixels, as the pages' placement expects
-
   explicit CTabCtrl(QWidget* parent);
+  // The tab row's height: what its text needs, never less than the 20
+  // pixels the pages' placement was drawn for.
+  int TabRowHeight() const;
   void InsertItem(int index, const QString& text);
   int GetCurSel() const;
   void SetCurSel(int index);
@@ -83,6 +84,11 @@ class CDialogControls {
 // Sizes `host` to the dialog and creates its controls. Widgets carry their
 // id in the "controlId" property and their id as object name "ctl<id>".
 CDialogControls BuildDialog(QWidget& host, const DialogSpec& layout);
+
+// Inside a radio group the arrow keys move the focus from button to button
+// (wrapping) and choose nothing: Space or a click chooses. Every choice
+// acts on the device at once, and an arrow is no choice.
+void ArrowsMoveWithin(QButtonGroup& group);
 
 // Radio group exchange: the position of the checked button, -1 if none;
 // checking a position outside the group clears every button.

@@ -30,8 +30,9 @@ constexpr const char* kUsage =
     "\n"
     "Decodes each FILE as the console does: its first 256 bytes, a shorter EDID\n"
     "completed with 0xFF. A FILE is binary, or text holding the bytes as hex pairs:\n"
-    "a hex dump, the EDID block of xrandr --verbose, or the device's read reply\n"
-    "line. - reads standard input. With several files each output is preceded by\n"
+    "a hex dump or C array, an xxd or hexdump -C dump, the EDID block of xrandr\n"
+    "--verbose, or the device's read reply line; other text is an unknown format.\n"
+    "- reads standard input. With several files each output is preceded by\n"
     "\"==> FILE <==\".\n"
     "\n"
     "  --section S        one section of the report: video, audio or general\n"
@@ -45,9 +46,11 @@ constexpr const char* kUsage =
     "  --version, --help\n"
     "\n"
     "Problems (length, header, checksums, extension count) are told on standard\n"
-    "error with the value found and the value expected. Exit status: 0; 1 when\n"
-    "--check finds a problem or --compare a difference, or no monitor is found;\n"
-    "2 when an input is empty or cannot be read, or the command line is wrong.\n";
+    "error with the value found and the value expected; notes, which never fail\n"
+    "a check, begin with \"note: \". Exit status: 0; 1 when --check finds a\n"
+    "problem or --compare a difference, or no monitor is found; 2 when an input is\n"
+    "empty, cannot be read, is of an unknown format or ends on an odd hex digit,\n"
+    "when an output cannot be written, or when the command line is wrong.\n";
 
 // Far beyond any EDID; only the first 256 bytes are ever decoded.
 constexpr std::size_t kMaxInput = 1 << 20;
@@ -110,6 +113,15 @@ bool Load(const std::string& path, EdidInput& input) {
   }
   if (more) Say(path, "longer than " + std::to_string(kMaxInput) + " bytes; the rest was not read");
   input = vantorq::InterpretEdidInput(raw);
+  if (input.form == EdidInput::Form::Unknown) {
+    Say(path, "unknown format: text, but neither hex pairs (a hex dump, xxd, hexdump -C, a C array), "
+              "xrandr's EDID block nor the device's reply");
+    return false;
+  }
+  if (!input.problem.empty()) {
+    Say(path, input.problem);
+    return false;
+  }
   if (input.bytes.empty()) {
     Say(path, raw.empty() ? "was empty" : "holds no EDID bytes");
     return false;
@@ -239,7 +251,10 @@ int Decode(const Options& o) {
       continue;
     }
     const vantorq::EdidVerdict verdict = vantorq::CheckEdid(input.bytes);
-    for (const auto& problem : verdict.problems) Say(path, problem.text);
+    // Notes are told apart from problems at a glance: they never fail a check.
+    for (const auto& problem : verdict.problems) {
+      Say(path, (problem.severity == vantorq::EdidProblem::Severity::Note ? "note: " : "") + problem.text);
+    }
     if (o.check) {
       Write(Shown(path) + (verdict.Passed() ? ": ok\r\n" : ": FAILED\r\n"), o.lf);
       if (!verdict.Passed()) status = std::max(status, 1);

@@ -159,9 +159,9 @@ TEST(EdidInputForms, EveryFormTechniciansHaveGivesTheSameBytes) {
     EXPECT_EQ(input.form, c.form);
     EXPECT_EQ(input.bytes, std::vector<std::uint8_t>(good.begin(), good.end()));
   }
-  // Text without pairs is taken as it is.
+  // Text without pairs is no EDID at all.
   const std::string words = "hello world\n";
-  EXPECT_EQ(InterpretEdidInput({reinterpret_cast<const std::uint8_t*>(words.data()), words.size()}).form, EdidInput::Form::Binary);
+  EXPECT_EQ(InterpretEdidInput({reinterpret_cast<const std::uint8_t*>(words.data()), words.size()}).form, EdidInput::Form::Unknown);
 }
 
 // The field's reference decoder printed these hex dumps; each must read as
@@ -254,6 +254,53 @@ TEST_F(EdidTool, TheReportStaysExactAndProblemsGoToStandardError) {
       EXPECT_NE(r.err.find(c.errHas), std::string::npos) << r.err;
     }
   }
+}
+
+TEST_F(EdidTool, EveryInputFormOfARealEdidDecodesAlikeAndOtherTextIsRefused) {
+  // The dumps as the field's tools write them; hexdump squeezes the
+  // padding of 0001 into a "*" line.
+  for (const char* name : {"0001.bin", "0008.bin"}) {
+    SCOPED_TRACE(name);
+    const std::string real = std::string(VANTORQ_EDID_CORPUS) + "/" + name;
+    const Result binary = Run("--lf " + real);
+    ASSERT_EQ(binary.status, 0) << binary.err;
+    const std::string bytes = Slurp(real);
+    std::string array;
+    for (unsigned char b : bytes) {
+      char t[8];
+      std::snprintf(t, sizeof t, "0x%02x, ", b);
+      array += t;
+    }
+    std::system(("xxd " + real + " >" + (m_dir / "dump.xxd").string() + "; hexdump -C " + real + " >" +
+                 (m_dir / "dump.hd").string() + "; xxd -p " + real + " | tr -d '\\n' | head -c 511 >" +
+                 (m_dir / "cut.hex").string()).c_str());
+    const struct {
+      std::string path;
+      int status;
+      std::string err;  // empty: decoded as the binary is
+    } cases[] = {
+        {(m_dir / "dump.xxd").string(), 0, ""},
+        {(m_dir / "dump.hd").string(), 0, ""},
+        {Write("array.h", "static const unsigned char edid[] = {\n" + array + "};\n"), 0, ""},
+        {(m_dir / "cut.hex").string(), 2, "line 1 has an odd number of hex digits: the last one has no partner\n"},
+        {std::string(VANTORQ_SOURCE_DIR) + "/README.md", 2, "unknown format: text, but neither hex pairs"},
+    };
+    for (const auto& c : cases) {
+      const Result r = Run("--lf " + c.path);
+      EXPECT_EQ(r.status, c.status) << c.path << "\n" << r.err;
+      if (c.err.empty()) {
+        EXPECT_EQ(r.out, binary.out) << c.path;
+      } else {
+        EXPECT_EQ(r.err.rfind("vantorq-edid: " + c.path + ": " + c.err, 0), 0u) << r.err;
+        EXPECT_EQ(r.out, "") << c.path;
+      }
+    }
+  }
+  // --check tells notes apart from problems: a note never fails it.
+  const std::string three = Write("three.bin", Str(Good()) + std::string(128, '\xff'));
+  const Result noted = Run("--check " + three);
+  EXPECT_EQ(noted.status, 0);
+  EXPECT_EQ(noted.err, "vantorq-edid: " + three + ": note: length 384: only the first 256 bytes are decoded\n");
 }
 
 TEST_F(EdidTool, FixingTheChecksumsAndComparingTwoEdids) {

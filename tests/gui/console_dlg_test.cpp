@@ -94,7 +94,10 @@ TEST_F(ConsoleWindow, TheShownPageAlwaysMatchesTheTab) {
   CConsoleDlg& d = *m_dlg;
   d.show();
   const QRect tab = d.Tab()->rect();
-  const QRect expected(tab.left() + 1, tab.top() + 20, tab.width() - 3, tab.height() - 21);
+  // Below the tab row, which is as tall as its text (20 px at the least).
+  const int row = d.Tab()->TabBar()->height();
+  EXPECT_GE(row, 20);
+  const QRect expected(tab.left() + 1, tab.top() + row, tab.width() - 3, tab.height() - row - 1);
   EXPECT_EQ(d.SettingsPage()->geometry(), expected);
   EXPECT_EQ(d.EdidPage()->geometry(), expected);
   for (int index : {1, 0, 1, 1, 0}) {
@@ -172,18 +175,26 @@ TEST_F(ConsoleWindow, AHangUpClosesThePortThroughTimer5AndTheButtonReopens) {
   d.PortButton()->click();
   ASSERT_EQ(d.m_bPortOpen, 1);
   ASSERT_TRUE(test::WaitUntil([&] { return d.m_serial.MonitorRunning(); }));
+  ::testing::internal::CaptureStderr();
   pty.HangUp();
   ASSERT_TRUE(test::WaitUntil([&] { return d.PortButton()->text() == "Open port"; }));
+  const std::string said = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(d.m_bPortOpen, 0);
   EXPECT_FALSE(d.LampLit());
   EXPECT_FALSE(d.m_serial.HasPort());
   EXPECT_EQ(d.m_serial.m_bError, 1) << "kept until the next open";
+  const std::string why = "COM1 (" + m_folder.LinkPath(1) + "): the line failed (ReadFile()) and the port was closed";
+  EXPECT_EQ(said.rfind("vantorq: " + why + " \u2014 is the adapter still plugged in?\n", 0), 0u) << said;
+  // What a screen reader reads of them now.
+  EXPECT_EQ(d.PortLamp()->accessibleName(), "port closed");
+  EXPECT_TRUE(d.PortButton()->accessibleDescription().startsWith(QString::fromStdString(why)));
 
   auto& again = Attach(1);
   d.PortButton()->click();
   EXPECT_EQ(d.m_serial.m_bError, 0);
   EXPECT_EQ(d.m_bPortOpen, 1);
   EXPECT_EQ(d.PortButton()->text(), "Close Port");
+  EXPECT_TRUE(d.PortButton()->accessibleDescription().isEmpty());
   ASSERT_TRUE(test::WaitUntil([&] { return d.m_serial.MonitorRunning(); }));
   again.Send("ok");
   EXPECT_TRUE(test::WaitUntil([&] { return d.Router().m_strLine == "ok"; }));

@@ -6,8 +6,11 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QWheelEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTabBar>
@@ -109,6 +112,80 @@ TEST_F(Reach, KeysSwitchTabsAndOpenAboutWithoutNewTabStops) {
   QTest::keyClick(&m_window, Qt::Key_F1);
   EXPECT_EQ(opened, "About 8X8 Matrix controller");
   for (const auto& [w, policy] : before) EXPECT_EQ(w->focusPolicy(), policy) << w->objectName().toStdString();
+}
+
+TEST_F(Reach, EveryControlIsReachedByTabAndEachRadioGroupIsOneStop) {
+  auto& line = m_lines.Attach(1);
+  m_window.PortButton()->click();
+  m_window.show();
+  m_window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&m_window));
+  auto walk = [&] {
+    QStringList stops;
+    m_window.PortButton()->setFocus();
+    for (int i = 0; i < 12; ++i) {
+      QWidget* f = QApplication::focusWidget();
+      stops << f->objectName() + (qobject_cast<QRadioButton*>(f) != nullptr ? " in " + Said(f->parentWidget()) : QString());
+      QTest::keyClick(f, Qt::Key_Tab);
+      if (QApplication::focusWidget() == m_window.PortButton()) break;
+    }
+    return stops;
+  };
+  EXPECT_EQ(walk(), (QStringList{"ctl1006", "ctl1106", "ctl1107", "", "ctl1307 in 2K->4K Video Enhancement",
+                                 "ctl1311 in Scaler setting"}));
+  m_window.Tab()->SetCurSel(1);
+  EXPECT_EQ(walk(), (QStringList{"ctl1006", "ctl1106", "ctl1107", "", "ctl1320 in EDID preset of input 1", "ctl1097",
+                                 "ctl1096", "ctl1336 in Port to read the EDID from"}));
+  // Inside a group the arrows move and choose nothing (every choice acts on
+  // the device); Space chooses, and sends what a click sends.
+  m_window.Tab()->SetCurSel(0);
+  const struct {
+    const char* first;
+    std::vector<Qt::Key> arrows;
+    const char* lands;
+    std::string command;
+  } groups[] = {
+      {"ctl1307", {Qt::Key_Down, Qt::Key_Down}, "ctl1309", "\r\nSET OUT1 IMAGE ENH 2\r\n"},
+      {"ctl1311", {Qt::Key_Up, Qt::Key_Right}, "ctl1311", "\r\nSET OUT1 VIDEO1\r\n"},  // wraps round and back
+      {"ctl1311", {Qt::Key_Up}, "ctl1314", "\r\nSET OUT1 VIDEO4\r\n"},
+  };
+  for (const auto& g : groups) {
+    QWidget* first = m_window.SettingsPage()->findChild<QWidget*>(g.first);
+    first->setFocus();
+    for (Qt::Key key : g.arrows) QTest::keyClick(QApplication::focusWidget(), key);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), g.lands);
+    EXPECT_TRUE(line.Receive(std::chrono::milliseconds(30)).empty()) << "an arrow sent a command";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(line.Receive(std::chrono::milliseconds(2000)), std::vector<std::uint8_t>(g.command.begin(), g.command.end()));
+  }
+}
+
+TEST_F(Reach, ThePortListActsOnAConfirmedChoiceNotOnEveryArrow) {
+  m_lines.Attach(2);
+  m_window.show();
+  m_window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&m_window));
+  QComboBox* list = m_window.PortList();
+  list->setFocus();
+  for (Qt::Key key : {Qt::Key_Down, Qt::Key_End, Qt::Key_C}) {
+    QTest::keyClick(list, key);
+    EXPECT_TRUE(list->view()->isVisible()) << "the key opens the list";
+    EXPECT_EQ(list->currentIndex(), 0) << "and chooses nothing";
+    list->hidePopup();
+  }
+  QWheelEvent wheel(QPointF(5, 5), list->mapToGlobal(QPointF(5, 5)), {}, {0, -120}, Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  QApplication::sendEvent(list, &wheel);
+  EXPECT_EQ(list->currentIndex(), 0);
+  EXPECT_EQ(m_window.m_bPortOpen, 0);
+  EXPECT_TRUE(m_dialogs->messages.isEmpty()) << "no port was tried";
+  // In the opened list the arrows move; Enter chooses.
+  QTest::keyClick(list, Qt::Key_Down);
+  QTest::keyClick(list->view(), Qt::Key_Down);
+  QTest::keyClick(list->view(), Qt::Key_Return);
+  EXPECT_EQ(m_window.m_nPort, 2);
+  EXPECT_EQ(m_window.m_bPortOpen, 1);
+  EXPECT_EQ(list->currentIndex(), 1);
 }
 
 }  // namespace

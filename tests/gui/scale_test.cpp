@@ -6,12 +6,17 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QAbstractButton>
 #include <QGroupBox>
+#include <QLabel>
+#include <QRadioButton>
+#include <QTabBar>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QImage>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
 
 #include <cmath>
@@ -156,6 +161,84 @@ TEST(TextScaling, ALargerDesktopFontGivesAProportionallyLargerWindow) {
   EXPECT_NEAR(static_cast<double>(large.height()) / usual.height(), 14.0 / 11.0, 0.06);
   CConsoleDlg again;
   EXPECT_EQ(again.size(), usual);
+}
+
+// What of each text control's text does not fit where it is drawn, or lies
+// under another control: "QLabel "Comm:": needs 36x13 in 34x12".
+QStringList ClippedTexts(QWidget& window) {
+  QStringList clipped;
+  auto name = [](const QWidget* w) { return w->metaObject()->className() + QStringLiteral(" ") + w->objectName(); };
+  for (QWidget* w : window.findChildren<QWidget*>()) {
+    if (!w->isVisibleTo(&window)) continue;
+    const QFontMetrics metrics(w->font());
+    QString text;
+    QSize need;
+    QRect room;
+    if (auto* tabs = qobject_cast<QTabBar*>(w)) {
+      // The row as tall as the style asks for its text, each tab as wide.
+      const int rowNeeds = tabs->sizeHint().height();
+      if (tabs->height() < rowNeeds) clipped << QStringLiteral("tab row: %1 px high needs %2").arg(tabs->height()).arg(rowNeeds);
+      for (int i = 0; i < tabs->count(); ++i) {
+        const int textNeeds = metrics.horizontalAdvance(tabs->tabText(i));
+        if (tabs->tabRect(i).width() < textNeeds) {
+          clipped << QStringLiteral("tab \"%1\": %2 px wide needs %3").arg(tabs->tabText(i)).arg(tabs->tabRect(i).width()).arg(textNeeds);
+        }
+      }
+      continue;
+    }
+    if (auto* label = qobject_cast<QLabel*>(w); label != nullptr && !label->text().trimmed().isEmpty()) {
+      text = label->text();
+      room = label->contentsRect();
+      // The ink, centred in the label's height; the advance along it.
+      need = label->wordWrap() ? QSize(0, label->heightForWidth(room.width()))
+                               : QSize(metrics.horizontalAdvance(text), metrics.tightBoundingRect(text).height());
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w); button != nullptr && !button->text().isEmpty()) {
+      text = button->text();
+      QStyleOptionButton option;
+      option.initFrom(button);
+      option.text = text;
+      const bool radio = qobject_cast<QRadioButton*>(button) != nullptr;
+      room = button->style()->subElementRect(radio ? QStyle::SE_RadioButtonContents : QStyle::SE_PushButtonContents,
+                                             &option, button);
+      need = QSize(metrics.horizontalAdvance(text), metrics.tightBoundingRect(text).height());
+    } else {
+      continue;
+    }
+    if (need.width() > room.width() || need.height() > room.height()) {
+      clipped << QStringLiteral("%1 \"%2\": needs %3x%4 in %5x%6").arg(name(w), text).arg(need.width()).arg(need.height())
+                     .arg(room.width()).arg(room.height());
+    }
+    if (qobject_cast<QLabel*>(w) == nullptr) continue;
+    // A label's text is not under a neighbour either.
+    const QRect textRect(w->geometry().topLeft() + room.topLeft(), QSize(std::min(need.width(), room.width()), room.height()));
+    for (QWidget* other : w->parentWidget()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+      if (other == w || !other->isVisibleTo(&window) || qobject_cast<QGroupBox*>(other) != nullptr ||
+          other->property("controlId").isNull()) {
+        continue;
+      }
+      if (textRect.intersects(other->geometry())) clipped << name(w) + " \"" + text + "\" lies under " + name(other);
+    }
+  }
+  return clipped;
+}
+
+TEST(TextScaling, EveryTextFitsItsControlWithLargeDesktopFonts) {
+  // GNOME's Large Text and similar: the window grows, and so must every
+  // row of text in it, the tab row included.
+  test::CDialogRecorder dialogs;
+  const QFont desktop = QApplication::font();
+  for (double points : {11.0, 13.0, 16.0, 24.0}) {
+    QFont larger = desktop;
+    larger.setPointSizeF(points);
+    QApplication::setFont(larger);
+    CConsoleDlg window;
+    window.show();
+    for (int tab : {0, 1}) {
+      window.Tab()->SetCurSel(tab);
+      EXPECT_EQ(ClippedTexts(window), QStringList()) << points << " pt, tab " << tab;
+    }
+  }
+  QApplication::setFont(desktop);
 }
 
 TEST(Frames, NoFrameVanishesAtAnyDesktopScale) {

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <QThread>
 
@@ -11,7 +12,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-
 #include <fstream>
 #include <iterator>
 
@@ -113,6 +113,19 @@ sim::CPseudoTerminal& CPortLines::Attach(unsigned com) {
   }
   m_ptys.push_back(std::move(pty));
   return *m_ptys.back();
+}
+
+Ran RunShell(const std::string& command) {
+  char dir[] = "/tmp/vantorq-run-XXXXXX";
+  if (::mkdtemp(dir) == nullptr) return {-1, {}, {}};
+  const std::string out = std::string(dir) + "/out";
+  const std::string err = std::string(dir) + "/err";
+  const int raw = std::system(("(" + command + ") >" + out + " 2>" + err).c_str());
+  Ran ran{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, {}, {}};
+  ReadFile(out, ran.out);
+  ReadFile(err, ran.err);
+  std::filesystem::remove_all(dir);
+  return ran;
 }
 
 IClock::TimePoint CDrivenClock::Now() const {

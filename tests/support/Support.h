@@ -38,6 +38,14 @@ int ThreadCount();
 bool ReadFile(const std::string& path, std::string& text);
 bool WriteFile(const std::string& path, const std::string& text);
 
+// A shell command's exit status (-1 if killed) and what it wrote.
+struct Ran {
+  int status;
+  std::string out;
+  std::string err;
+};
+Ran RunShell(const std::string& command);
+
 // CPU time this process has used, user and system.
 std::chrono::microseconds CpuTime();
 

@@ -49,6 +49,13 @@ bool Shot(QWidget& window, const QString& path) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   vantorq::ConfigureApplication(app);
+  // A desktop's larger text (GNOME's Large Text gives the application its
+  // font through the platform theme; here it is given directly).
+  if (const double points = qEnvironmentVariable("VANTORQ_FONT_POINTS").toDouble(); points > 0) {
+    QFont font = QApplication::font();
+    font.setPointSizeF(points);
+    QApplication::setFont(font);
+  }
   const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
   vantorq::test::CDialogRecorder dialogs;  // message boxes are recorded, never block
 
