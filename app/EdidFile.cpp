@@ -222,7 +222,7 @@ std::vector<std::string_view> Lines(std::string_view text) {
 }  // namespace
 
 EdidInput InterpretEdidInput(std::span<const std::uint8_t> raw) {
-  EdidInput input{EdidInput::Form::Binary, {raw.begin(), raw.end()}};
+  EdidInput input{EdidInput::Form::Binary, {raw.begin(), raw.end()}, {}};
   if (raw.empty() || !IsText(raw)) return input;
   const std::string_view text(reinterpret_cast<const char*>(raw.data()), raw.size());
   const auto lines = Lines(text);
@@ -235,7 +235,7 @@ EdidInput InterpretEdidInput(std::span<const std::uint8_t> raw) {
     std::vector<std::uint8_t> bytes;
     switch (HexLine(Trim(line.substr(data + 5)), bytes)) {
       case LineKind::Pairs:
-        return {EdidInput::Form::DeviceReply, bytes};
+        return {EdidInput::Form::DeviceReply, bytes, {}};
       case LineKind::OddDigits:
         return {EdidInput::Form::DeviceReply, {}, "the reply has an odd number of hex digits: the last one has no partner"};
       case LineKind::NotHex:
@@ -247,12 +247,12 @@ EdidInput InterpretEdidInput(std::span<const std::uint8_t> raw) {
     std::vector<std::uint8_t> bytes;
     for (std::size_t j = i + 1; j < lines.size() && HexLine(Trim(lines[j]), bytes) == LineKind::Pairs; ++j) {
     }
-    if (!bytes.empty()) return {EdidInput::Form::Xrandr, bytes};
+    if (!bytes.empty()) return {EdidInput::Form::Xrandr, bytes, {}};
   }
   // xxd and hexdump -C: their offsets are not bytes.
   const auto first = std::find_if(lines.begin(), lines.end(), [](std::string_view l) { return !Trim(l).empty(); });
   if (std::vector<std::uint8_t> bytes; first != lines.end() && OffsetDump({first, lines.end()}, bytes)) {
-    return {EdidInput::Form::OffsetDump, bytes};
+    return {EdidInput::Form::OffsetDump, bytes, {}};
   }
   // The first run of pair lines; blank lines inside it (between blocks)
   // are passed over, any other line ends it.
@@ -268,9 +268,9 @@ EdidInput InterpretEdidInput(std::span<const std::uint8_t> raw) {
     if (kind == LineKind::Pairs) continue;
     if (!bytes.empty() && !trimmed.empty()) break;
   }
-  if (!bytes.empty()) return {EdidInput::Form::HexDump, bytes};
+  if (!bytes.empty()) return {EdidInput::Form::HexDump, bytes, {}};
   // Text, and none of the forms: a README, a log. Not an EDID to decode.
-  return {EdidInput::Form::Unknown, {}};
+  return {EdidInput::Form::Unknown, {}, {}};
 }
 
 std::string DescribeNotEdid(std::string_view name, std::span<const std::uint8_t> read) {
