@@ -383,6 +383,13 @@ TEST_F(EdidTool, SeveralFilesAreHeadedAndWrongUseIsSaid) {
   EXPECT_EQ(r.out, "==> " + a + " <==\n" + Report(Good(), true) + "\n==> " + a + " <==\n" + Report(Good(), true));
   EXPECT_EQ(r.err, "vantorq-edid: " + missing + ": No such file or directory\n");
   EXPECT_NE(Run(m_dir.string()).err.find("Is a directory"), std::string::npos);
+  // --check ends with the worst status, whichever file came first.
+  EdidBuffer bad = Good();
+  bad[0] = 0x01;
+  const std::string failing = Write("bad.bin", Str(bad));
+  EXPECT_EQ(Run("--check " + missing + " " + failing).status, 2);
+  EXPECT_EQ(Run("--check " + failing + " " + missing).status, 2);
+  EXPECT_EQ(Run("--check " + a + " " + failing).status, 1);
   EXPECT_EQ(Run("--help").out.rfind("usage: vantorq-edid", 0), 0u);
   for (const char* args : {"", "--frobnicate x.bin", "--section", "--section colour x.bin", "--compare x.bin"}) {
     const Result wrong = Run(args);
