@@ -1,5 +1,6 @@
 #pragma once
-// The device's sixteen EDID presets of input 1, by number.
+// The device's sixteen EDID presets of input 1, and the Settings choices,
+// by the numbers the pages give them.
 
 #include <array>
 #include <string_view>
@@ -16,5 +17,11 @@ inline constexpr std::array<std::string_view, kPresetCount> kPresetNames{
     "1080P_2CH_HDR",     "1080P_3D_2CH_HDR",  "4K30Hz_3D_2CH_HDR", "4K30Hz_3D_6CH_HDR",
     "4K60Hz_3D_2CH_HDR", "4K60Hz_3D_6CH_HDR", "4K60Hz_3D_8CH_HDR", "User_EDID",
 };
+
+// The Settings page's choices, by index (the scaler mode's index is one
+// less than the digit the device's VIDEO status line carries).
+inline constexpr int kLevelCount = 4;
+inline constexpr std::array<std::string_view, kLevelCount> kEnhancementNames{"Off", "Weak", "Medium", "Strong"};
+inline constexpr std::array<std::string_view, kLevelCount> kScalerModeNames{"BYPASS", "4K->2K", "2K->4K", "HDBT C mode"};
 
 }  // namespace vantorq::protocol

@@ -42,7 +42,7 @@ std::string DescribeOpenFailure(unsigned port, const OpenAttempt& attempt) {
 
 std::string ReportOpenFailure(unsigned port, const OpenAttempt& attempt) {
   std::string why = DescribeOpenFailure(port, attempt);
-  WriteErrorLine("vantorq: cannot open " + why);
+  WriteErrorLine(ProgramName() + ": cannot open " + why);
   return why;
 }
 

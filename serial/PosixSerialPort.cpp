@@ -266,42 +266,48 @@ class PosixOpener final : public IPortOpener {
  public:
   std::unique_ptr<ISerialPort> Open(std::string_view deviceName, OpenAttempt& attempt) override {
     attempt = {};
-    attempt.path = ComDevicePath(ComPortFromName(deviceName));
-    if (attempt.path.empty()) {
+    const std::string path = ComDevicePath(ComPortFromName(deviceName));
+    if (path.empty()) {
       attempt.error = ENOENT;
       return nullptr;
     }
-    // The lock file first, as every program that honours it does, so that
-    // we never touch a line another program has claimed.
-    CUucpLock lock;
-    if (const int busy = lock.Acquire(attempt.path, attempt.holder); busy != 0) {
-      attempt.error = busy;
-      return nullptr;
-    }
-    const int fd = ::open(attempt.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-      attempt.error = errno;
-      return nullptr;
-    }
-    auto fail = [&](int code) -> std::unique_ptr<ISerialPort> {
-      attempt.error = code;
-      ::close(fd);
-      return nullptr;
-    };
-    if (!::isatty(fd)) return fail(ENOTTY);
-    // flock keeps out every other program that plays by the same rule,
-    // root included, and a second open from this process; TIOCEXCL keeps
-    // out ordinary users' programs that never flock. Neither alone closes
-    // both gaps, and the lock file covers the programs that use only it.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
-    if (::ioctl(fd, TIOCEXCL) != 0) return fail(errno);
-    termios found{};
-    if (::tcgetattr(fd, &found) != 0) return fail(errno);
-    return std::make_unique<PosixSerialPort>(fd, std::move(lock), found);
+    return OpenPosixPort(path, attempt);
   }
 };
 
 }  // namespace
+
+std::unique_ptr<ISerialPort> OpenPosixPort(const std::string& path, OpenAttempt& attempt) {
+  attempt = {};
+  attempt.path = path;
+  // The lock file first, as every program that honours it does, so that
+  // we never touch a line another program has claimed.
+  CUucpLock lock;
+  if (const int busy = lock.Acquire(attempt.path, attempt.holder); busy != 0) {
+    attempt.error = busy;
+    return nullptr;
+  }
+  const int fd = ::open(attempt.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    attempt.error = errno;
+    return nullptr;
+  }
+  auto fail = [&](int code) -> std::unique_ptr<ISerialPort> {
+    attempt.error = code;
+    ::close(fd);
+    return nullptr;
+  };
+  if (!::isatty(fd)) return fail(ENOTTY);
+  // flock keeps out every other program that plays by the same rule,
+  // root included, and a second open from this process; TIOCEXCL keeps
+  // out ordinary users' programs that never flock. Neither alone closes
+  // both gaps, and the lock file covers the programs that use only it.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+  if (::ioctl(fd, TIOCEXCL) != 0) return fail(errno);
+  termios found{};
+  if (::tcgetattr(fd, &found) != 0) return fail(errno);
+  return std::make_unique<PosixSerialPort>(fd, std::move(lock), found);
+}
 
 bool ApplySettingsText(std::string_view text, LineState& state) {
   LineState next = state;

@@ -106,4 +106,8 @@ class IPortOpener {
 // The real opener over termios; the channel uses it unless told otherwise.
 std::shared_ptr<IPortOpener> PosixPortOpener();
 
+// Opens the serial device at `path` as the real opener opens COMn's: lock
+// file, flock, TIOCEXCL, and the line's settings kept to be put back.
+std::unique_ptr<ISerialPort> OpenPosixPort(const std::string& path, OpenAttempt& attempt);
+
 }  // namespace vantorq

@@ -41,7 +41,7 @@ struct ErrorLog {
 
   // Said where the lines were lost, before the next one.
   std::string DroppedNote() {
-    std::string note = "vantorq: " + std::to_string(dropped) + " log lines dropped: standard error was not read\n";
+    std::string note = ProgramName() + ": " + std::to_string(dropped) + " log lines dropped: standard error was not read\n";
     dropped = 0;
     return note;
   }
@@ -71,7 +71,7 @@ struct ErrorLog {
         lines.clear();
         dropped = 0;
         lock.unlock();
-        WriteAll(fd, std::string("vantorq: log ended: standard error failed (") + std::strerror(why) + ")\n");
+        WriteAll(fd, ProgramName() + ": log ended: standard error failed (" + std::strerror(why) + ")\n");
         return;
       }
     }
@@ -89,6 +89,13 @@ std::shared_ptr<ErrorLog> Log() {
 }
 
 }  // namespace
+
+namespace {
+std::string g_programName = "vantorq";
+}  // namespace
+
+const std::string& ProgramName() { return g_programName; }
+void SetProgramName(std::string_view name) { g_programName = std::string(name); }
 
 bool TraceEnabled() {
   const char* value = std::getenv("VANTORQ_TRACE");
@@ -172,7 +179,7 @@ void Trace(TraceDirection direction, unsigned port, std::span<const std::uint8_t
   std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
   char millis[8];
   std::snprintf(millis, sizeof millis, ".%03lld ", static_cast<long long>(ms));
-  WriteErrorLine(std::string("vantorq: ") + stamp + millis + TraceText(direction, port, bytes, note));
+  WriteErrorLine(ProgramName() + ": " + stamp + millis + TraceText(direction, port, bytes, note));
 }
 
 void WriteErrorLine(std::string_view line) {

@@ -15,6 +15,11 @@ namespace vantorq {
 
 enum class TraceDirection { Sent, Received };
 
+// The name that begins every line this program writes on standard error
+// ("vantorq", "vantorq-ctl").
+const std::string& ProgramName();
+void SetProgramName(std::string_view name);
+
 bool TraceEnabled();
 
 // `note`, when not empty, follows the bytes in brackets ("not sent: ...").

@@ -69,7 +69,7 @@ std::vector<std::string> CDevice::StatusLines() const {
           "OUT1 IMAGE ENH " + std::to_string(m_enhancement) + "\r\n"};
 }
 
-std::string CDevice::EdidReply(std::string_view head, const Edid& edid) {
+std::string CDevice::EdidReply(std::string_view head, const Edid& edid) const {
   std::string line(head);
   line += " DATA";
   char pair[4];
@@ -77,6 +77,8 @@ std::string CDevice::EdidReply(std::string_view head, const Edid& edid) {
     std::snprintf(pair, sizeof pair, " %02x", b);
     line += pair;
   }
+  // Noise on the line: one byte inside byte 131's pair.
+  if (m_garble) line.insert(line.find("DATA ") + 5 + 130 * 3 + 1, "?");
   return line + "\r\n";
 }
 
@@ -94,11 +96,11 @@ void CDevice::Command(std::string_view line, std::vector<std::string>& out) {
     out.insert(out.end(), lines.begin(), lines.end());
   } else if (StartsWith(line, "SET OUT1 IMAGE ENH ") && line.size() == 20 && line[19] >= '0' &&
              line[19] <= '3') {
-    m_enhancement = line[19] - '0';
+    if (!m_ignoreSettings) m_enhancement = line[19] - '0';
     out.push_back("OUT1 IMAGE ENH " + std::to_string(m_enhancement) + "\r\n");
   } else if (StartsWith(line, "SET OUT1 VIDEO") && line.size() == 15 && line[14] >= '1' &&
              line[14] <= '4') {
-    m_scaler = line[14] - '0';
+    if (!m_ignoreSettings) m_scaler = line[14] - '0';
     out.push_back("OUT1 VIDEO " + std::to_string(m_scaler) + "\r\n");
   } else if (StartsWith(line, "SET IN1 EDID U1 DATA ")) {
     if (StoreUserEdid(line.substr(21))) {
@@ -106,7 +108,7 @@ void CDevice::Command(std::string_view line, std::vector<std::string>& out) {
     }
   } else if (StartsWith(line, "SET IN1 EDID ") && line.size() == 15 && IsDigit(line[13]) &&
              IsDigit(line[14]) && (line[13] - '0') * 10 + (line[14] - '0') < protocol::kPresetCount) {
-    m_preset = (line[13] - '0') * 10 + (line[14] - '0');
+    if (!m_ignoreSettings) m_preset = (line[13] - '0') * 10 + (line[14] - '0');
     out.push_back(StatusLines().front());
   } else if (line == "GET OUT1 EDID  DATA") {
     out.push_back(EdidReply("OUT1 EDID", m_output));

@@ -35,6 +35,11 @@ class CDevice {
   // Every command line received, without its CR LF.
   const std::vector<std::string>& Commands() const { return m_commands; }
 
+  // Faults a test asks for: settings answered but never applied (a unit
+  // that does not confirm), and a noise byte inside every EDID reply.
+  void IgnoreSettings(bool ignore) { m_ignoreSettings = ignore; }
+  void GarbleReplies(bool garble) { m_garble = garble; }
+
   // A line longer than this is not a command; it is dropped.
   static constexpr std::size_t kMaxLine = 4096;
 
@@ -42,7 +47,7 @@ class CDevice {
   void Command(std::string_view line, std::vector<std::string>& out);
   bool StoreUserEdid(std::string_view hex);
   void Log(const std::string& text) const;
-  static std::string EdidReply(std::string_view head, const Edid& edid);
+  std::string EdidReply(std::string_view head, const Edid& edid) const;
 
   std::function<void(const std::string&)> m_log;
   std::string m_line;
@@ -53,6 +58,8 @@ class CDevice {
   std::array<Edid, 16> m_presets{};
   Edid m_output{};
   std::vector<std::string> m_commands;
+  bool m_ignoreSettings = false;
+  bool m_garble = false;
 };
 
 }  // namespace vantorq::sim

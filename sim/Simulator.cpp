@@ -163,6 +163,17 @@ void CSimulator::Serve(Port& port) {
   for (;;) {
     const auto n = ::read(port.pty->Master(), buf, sizeof buf);
     if (n <= 0) return;
+    if (!m_options.fast) {
+      // Taken in no faster than a 57600-baud line brings them: a
+      // pseudo-terminal hands over a whole write at once.
+      timespec now{};
+      ::clock_gettime(CLOCK_MONOTONIC, &now);
+      const auto nowNs = std::chrono::nanoseconds(now.tv_sec * 1'000'000'000LL + now.tv_nsec);
+      m_rxFreeAt = std::max(m_rxFreeAt, nowNs) + kByteTime * n;
+      const timespec until{static_cast<time_t>(m_rxFreeAt.count() / 1'000'000'000),
+                           static_cast<long>(m_rxFreeAt.count() % 1'000'000'000)};
+      ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
+    }
     port.received.insert(port.received.end(), buf, buf + n);
     if (!port.answers) continue;
     for (const std::string& line : m_device.Receive({buf, static_cast<std::size_t>(n)})) {

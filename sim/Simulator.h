@@ -77,6 +77,7 @@ class CSimulator {
   long m_sent = 0;
   bool m_hungUp = false;
   std::chrono::steady_clock::time_point m_replugAt{};
+  std::chrono::nanoseconds m_rxFreeAt{0};  // CLOCK_MONOTONIC: when the line has brought the last bytes read
   std::atomic<bool> m_stop{false};
   std::thread m_thread;
 };

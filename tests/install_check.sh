@@ -10,7 +10,7 @@ trap 'rm -rf "$root"' EXIT
 DESTDIR=$root cmake --install "$build" --prefix /usr >/dev/null
 status=0
 need() { [ -s "$root/$1" ] || { echo "missing: /$1"; status=1; }; }
-for page in vantorq vantorq-edid vantorq-sim; do
+for page in vantorq vantorq-edid vantorq-sim vantorq-ctl; do
   need usr/share/man/man1/$page.1.gz
   gzip -t "$root/usr/share/man/man1/$page.1.gz" || status=1
   zcat "$root/usr/share/man/man1/$page.1.gz" | grep -q "^\.TH ${page^^} 1" || { echo "$page.1: no .TH"; status=1; }
@@ -25,6 +25,12 @@ desktop-file-validate "$desktop" || status=1
 main=$(sed -n 's/^Categories=//p' "$desktop" | tr ';' '\n' | grep -cxE 'AudioVideo|Audio|Video|Development|Education|Game|Graphics|Network|Office|Science|Settings|System|Utility' || true)
 [ "$main" -eq 1 ] || { echo "the menu entry has $main main categories"; status=1; }
 appstreamcli validate --no-net "$root/usr/share/metainfo/invalid.vantorq.Console.metainfo.xml" >/dev/null || status=1
-for bin in vantorq vantorq-edid vantorq-sim; do need usr/bin/$bin; done
+for bin in vantorq vantorq-edid vantorq-sim vantorq-ctl; do need usr/bin/$bin; done
+need usr/share/bash-completion/completions/vantorq-ctl
+# The completion offers the commands (bash-completion's helpers stubbed).
+offered=$(bash -c '_init_completion() { cur=${COMP_WORDS[COMP_CWORD]}; prev=${COMP_WORDS[COMP_CWORD-1]}; words=("${COMP_WORDS[@]}"); cword=$COMP_CWORD; }
+  source "$1"; COMP_WORDS=(vantorq-ctl s); COMP_CWORD=1; _vantorq_ctl; echo "${COMPREPLY[*]}"' _ \
+  "$root/usr/share/bash-completion/completions/vantorq-ctl")
+[ "$offered" = "status set save-setup" ] || { echo "completion offers: $offered"; status=1; }
 [ $status -eq 0 ] && echo "install tree: complete"
 exit $status

@@ -44,6 +44,11 @@ struct ReadBackOutcome {
   std::string verdict;  // what the check of the saved EDID found, when saved
 };
 
+// What is wrong with a read reply as it arrived: empty when it carries the
+// whole EDID, else "The EDID reply was cut short: 97 of 256 bytes arrived."
+// or "... garbled on the line: ...". `parsed` is what the parser read.
+std::string DescribeBrokenReply(std::string_view line, std::size_t parsed);
+
 class CReadBackService {
  public:
   explicit CReadBackService(EdidReport& report) : m_report(report) {}

@@ -41,27 +41,31 @@ ReadBackRequest PlanReadBack(int portChoice, int preset) {
   return request;
 }
 
+std::string DescribeBrokenReply(std::string_view line, std::size_t parsed) {
+  const protocol::ReplyShape shape = protocol::InspectEdidReply(line);
+  if (shape.Whole() && parsed == kEdidSize) return {};
+  if (shape.digits < 2 * kEdidSize) {
+    return "The EDID reply was cut short: " + std::to_string(std::min(parsed, shape.wholePairs)) + " of " +
+           std::to_string(kEdidSize) + " bytes arrived.";
+  }
+  if (shape.digits > 2 * kEdidSize) {
+    return "The EDID reply was garbled on the line: " + std::to_string(shape.digits) +
+           " hexadecimal digits arrived where " + std::to_string(2 * kEdidSize) + " belong.";
+  }
+  return "The EDID reply was garbled on the line: byte " + std::to_string(shape.wholePairs + 1) + " of " +
+         std::to_string(kEdidSize) + " was split by a stray character.";
+}
+
 ReadBackOutcome CReadBackService::Complete(std::string_view line, std::string_view pattern,
                                            EdidBuffer& buffer) {
   ReadBackOutcome outcome;
   EdidBuffer parsed = buffer;
   const std::size_t pairs = protocol::ParseEdidReply(line, parsed);
-  const protocol::ReplyShape shape = protocol::InspectEdidReply(line);
-  if (!shape.Whole() || pairs < kEdidSize) {
+  if (std::string broken = DescribeBrokenReply(line, pairs); !broken.empty()) {
     // Bytes lost, added or split on the line (a pulled cable, noise, a
     // status line completing a cut reply): what was parsed is not the
     // EDID, and must not pass for it.
-    const std::string again = " Nothing was saved; read it again.";
-    if (shape.digits < 2 * kEdidSize) {
-      outcome.message = "The EDID reply was cut short: " + std::to_string(std::min(pairs, shape.wholePairs)) +
-                        " of " + std::to_string(kEdidSize) + " bytes arrived." + again;
-    } else if (shape.digits > 2 * kEdidSize) {
-      outcome.message = "The EDID reply was garbled on the line: " + std::to_string(shape.digits) +
-                        " hexadecimal digits arrived where " + std::to_string(2 * kEdidSize) + " belong." + again;
-    } else {
-      outcome.message = "The EDID reply was garbled on the line: byte " + std::to_string(shape.wholePairs + 1) +
-                        " of " + std::to_string(kEdidSize) + " was split by a stray character." + again;
-    }
+    outcome.message = std::move(broken) + " Nothing was saved; read it again.";
     return outcome;
   }
   buffer = parsed;

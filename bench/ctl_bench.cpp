@@ -1,0 +1,115 @@
+// What vantorq-ctl costs beside the device it drives: the simulated device
+// (paced at 57600 baud, as a real unit answers) is asked its state directly
+// over its line, then through vantorq-ctl status; and a whole setup is
+// applied, beside the time its commands and the answers take on the wire.
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Simulator.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kRounds = 25;
+// Ten bits a byte at 57600 baud.
+constexpr double kByteMs = 10.0 * 1000.0 / 57600.0;
+
+double NowMs() {
+  timespec t{};
+  ::clock_gettime(CLOCK_MONOTONIC, &t);
+  return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// The device's own answer to the probe: written, then read until its three
+// status lines are in.
+double AnswerTime(const std::string& port) {
+  const int fd = ::open(port.c_str(), O_RDWR | O_NOCTTY);
+  termios t{};
+  ::tcgetattr(fd, &t);
+  ::cfmakeraw(&t);
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  ::tcsetattr(fd, TCSANOW, &t);
+  // What an earlier run left unread is no answer to this probe.
+  ::usleep(20'000);
+  ::tcflush(fd, TCIFLUSH);
+  const double start = NowMs();
+  [[maybe_unused]] const auto n = ::write(fd, "\r\nGET STA\r\n", 11);
+  int lines = 0;
+  char c = 0;
+  while (lines < 3 && ::read(fd, &c, 1) == 1) lines += c == '\n';
+  const double spent = NowMs() - start;
+  ::close(fd);
+  return spent;
+}
+
+double Run(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  const double start = NowMs();
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return -1;
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  const double spent = NowMs() - start;
+  posix_spawn_file_actions_destroy(&actions);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? spent : -1;
+}
+
+}  // namespace
+
+int main() {
+  vantorq::sim::SimOptions options;
+  options.com = 5;  // paced at the line rate, as a unit answers
+  vantorq::sim::CSimulator sim(options);
+  std::string error;
+  if (!sim.StartThread(error)) {
+    std::fprintf(stderr, "no simulated device: %s\n", error.c_str());
+    return 1;
+  }
+  const std::string port = sim.PortDir() + "/COM5";
+  const std::string setup = sim.PortDir() + "/unit.txt";
+  std::vector<double> answer, status, apply;
+  if (Run({VANTORQ_CTL, "--port", port, "save-setup", setup}) < 0) {
+    std::fprintf(stderr, "save-setup failed\n");
+    return 1;
+  }
+  for (int i = 0; i < kRounds; ++i) {
+    answer.push_back(AnswerTime(port));
+    status.push_back(Run({VANTORQ_CTL, "--port", port, "status"}));
+    apply.push_back(Run({VANTORQ_CTL, "--port", port, "apply-setup", setup}));
+  }
+  if (std::min(*std::min_element(status.begin(), status.end()), *std::min_element(apply.begin(), apply.end())) < 0) {
+    std::fprintf(stderr, "vantorq-ctl failed\n");
+    return 1;
+  }
+  const double device = Median(answer);
+  std::printf("ctl_status_median %.1f ms (device answers in %.1f ms: +%.1f ms)\n", Median(status), device,
+              Median(status) - device);
+  // Enhancement, scaler, user EDID, preset and the probe, and the device's
+  // status line after each setting and the three after the probe.
+  const double wire = (24 + 19 + 790 + 19 + 11 + 18 + 14 + 13 + 45) * kByteMs;
+  std::printf("ctl_apply_setup_median %.1f ms (%.2f x of %.1f ms on the wire)\n", Median(apply), Median(apply) / wire,
+              wire);
+  return 0;
+}
