@@ -118,16 +118,16 @@ bool LoadEdid(const std::string& path, EdidBuffer& edid, std::string& why) {
   bool more = false;
   int error = 0;
   if (!ReadEdidInput(path, 1 << 20, raw, more, error)) {
-    why = path + ": " + std::strerror(error);
+    why = EscapeControls(path) + ": " + std::strerror(error);
     return false;
   }
   const EdidInput input = InterpretEdidInput(raw);
   if (!input.problem.empty() || input.form == EdidInput::Form::Unknown) {
-    why = path + ": " + (input.problem.empty() ? "no EDID in it" : input.problem);
+    why = EscapeControls(path) + ": " + (input.problem.empty() ? "no EDID in it" : input.problem);
     return false;
   }
   if (input.bytes.size() < kEdidHeader.size() || !std::equal(kEdidHeader.begin(), kEdidHeader.end(), input.bytes.begin())) {
-    why = DescribeNotEdid(path, input.bytes) + " Nothing was sent to the device.";
+    why = DescribeNotEdid(EscapeControls(path), input.bytes) + " Nothing was sent to the device.";
     return false;
   }
   edid = EdidFromFileBytes(input.bytes);
@@ -215,7 +215,7 @@ class CCommands {
     if (!read) return Say("read-edid: " + why + " Nothing was written.", kNotConfirmed);
     if (!m_options.output.empty()) {
       int error = 0;
-      if (!ReplaceFile(m_options.output, edid, &error)) return Say(m_options.output + ": " + std::strerror(error), kCannot);
+      if (!ReplaceFile(m_options.output, edid, &error)) return Say(EscapeControls(m_options.output) + ": " + std::strerror(error), kCannot);
       return kDone;
     }
     if (std::fwrite(edid.data(), 1, edid.size(), stdout) != edid.size() || std::fflush(stdout) != 0) {
@@ -256,9 +256,9 @@ class CCommands {
     const std::string text = FormatSetup(setup);
     int error = 0;
     if (!ReplaceFile(path, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, &error)) {
-      return Say(path + ": " + std::strerror(error), kCannot);
+      return Say(EscapeControls(path) + ": " + std::strerror(error), kCannot);
     }
-    return Print("saved " + path + ": " + Preset(setup.preset) + ", " + Scaler(setup.scaler) + ", " +
+    return Print("saved " + EscapeControls(path) + ": " + Preset(setup.preset) + ", " + Scaler(setup.scaler) + ", " +
                  Enhancement(setup.enhancement) + ", user EDID")
                ? kDone
                : kCannot;
@@ -268,9 +268,9 @@ class CCommands {
     std::vector<std::uint8_t> raw;
     bool more = false;
     int error = 0;
-    if (!ReadEdidInput(path, 1 << 20, raw, more, error)) return Say(path + ": " + std::strerror(error), kCannot);
+    if (!ReadEdidInput(path, 1 << 20, raw, more, error)) return Say(EscapeControls(path) + ": " + std::strerror(error), kCannot);
     const SetupParse parse = ParseSetup({reinterpret_cast<const char*>(raw.data()), raw.size()});
-    if (!parse.ok) return Say(path + ": " + parse.error, kCannot);
+    if (!parse.ok) return Say(EscapeControls(path) + ": " + EscapeControls(parse.error), kCannot);
     const Setup& s = parse.setup;
     if (const int status = Connect(); status != kDone) return status;
     std::string why;
@@ -285,7 +285,7 @@ class CCommands {
     if (state.scaler != s.scaler) differ += ", " + Scaler(state.scaler);
     if (state.enhancement != s.enhancement) differ += ", " + Enhancement(state.enhancement);
     if (!differ.empty()) return Say("apply-setup: not confirmed: the device reports" + differ.substr(1), kNotConfirmed);
-    return Print("applied " + path + ": " + Preset(s.preset) + ", " + Scaler(s.scaler) + ", " + Enhancement(s.enhancement) +
+    return Print("applied " + EscapeControls(path) + ": " + Preset(s.preset) + ", " + Scaler(s.scaler) + ", " + Enhancement(s.enhancement) +
                  ", user EDID")
                ? kDone
                : kCannot;
