@@ -128,7 +128,7 @@ void ReadAddressFile(const std::string& path, AddressTable& table,
   struct stat st {};
   std::vector<std::uint8_t> bytes;
   bool more = false;
-  if (!in || ::fstat(in.Get(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0 ||
+  if (!in || ::fstat(in.Get(), &st) != 0 || (st.st_mode & 0222) == 0 ||
       !ReadUpTo(in.Get(), kMaxFileBytes, bytes, more)) {
     message("File read failed");
     table = AddressTable();

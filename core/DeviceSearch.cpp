@@ -57,26 +57,22 @@ void CDeviceSearch::OnTimer() {
   }
   // A port that failed during its step did not answer either; the search
   // must go on, or it would end with neither the device nor a word.
-  if (m_host.PortFailed()) RecordFailure();
-  Step();
+  Step(m_host.PortFailed());
 }
 
 void CDeviceSearch::OnPortFailed() {
-  if (m_bSearching == 0) return;
-  RecordFailure();
-  Step();
+  if (m_bSearching != 0) Step(true);
 }
 
-void CDeviceSearch::RecordFailure() {
-  m_broken.push_back({static_cast<unsigned>(m_nPort), m_host.LastOpen().path, m_host.FailureLabel()});
-}
-
-void CDeviceSearch::Step() {
-  // The port that did not answer in time. Closing delivers nothing, so no
-  // status line can complete the search while it closes.
+void CDeviceSearch::Step(bool failed) {
+  // The port that did not answer in time, or whose line failed. Closing
+  // delivers nothing, so no status line can complete the search while it closes.
+  if (failed) {
+    m_broken.push_back({static_cast<unsigned>(m_nPort), m_host.LastOpen().path, m_host.FailureLabel()});
+  } else {
+    m_silent.push_back(static_cast<unsigned>(m_nPort));
+  }
   m_host.ClosePort();
-  const bool broken = !m_broken.empty() && m_broken.back().port == static_cast<unsigned>(m_nPort);
-  if (!broken) m_silent.push_back(static_cast<unsigned>(m_nPort));
   for (++m_nPort; m_nPort <= kLastPort; ++m_nPort) {
     if (TryPort()) {
       m_host.SendProbe();

@@ -66,9 +66,9 @@ class CDeviceSearch {
 
  private:
   bool TryPort();
-  void Step();
+  // Ends the port's step (`failed`: its line failed) and probes the next.
+  void Step(bool failed);
   void NoDevice();
-  void RecordFailure();
 
   ISearchHost& m_host;
   int& m_nPort;

@@ -273,6 +273,10 @@ EdidInput InterpretEdidInput(std::span<const std::uint8_t> raw) {
   return {EdidInput::Form::Unknown, {}, {}};
 }
 
+bool BeginsWithEdidHeader(std::span<const std::uint8_t> bytes) {
+  return bytes.size() >= kEdidHeader.size() && std::equal(kEdidHeader.begin(), kEdidHeader.end(), bytes.begin());
+}
+
 std::string DescribeNotEdid(std::string_view name, std::span<const std::uint8_t> read) {
   std::string text(name);
   if (read.empty()) return text + " is empty.";
@@ -295,9 +299,7 @@ LoadResult LoadEdidFile(const std::string& path, EdidBuffer& edid, std::vector<s
   if (read != nullptr) *read = bytes;
   // An empty or foreign file would fill the device's buffer with 0xFF or
   // garbage, which it then offers every source as an EDID.
-  if (bytes.size() < kEdidHeader.size() || !std::equal(kEdidHeader.begin(), kEdidHeader.end(), bytes.begin())) {
-    return LoadResult::NotEdid;
-  }
+  if (!BeginsWithEdidHeader(bytes)) return LoadResult::NotEdid;
   edid = EdidFromFileBytes(bytes);
   return LoadResult::Loaded;
 }

@@ -89,6 +89,10 @@ enum class LoadResult {
 // with the EDID header is an EDID; `read` receives what was read.
 LoadResult LoadEdidFile(const std::string& path, EdidBuffer& edid, std::vector<std::uint8_t>* read = nullptr);
 
+// Whether `bytes` begin with the EDID header (an empty or foreign file does
+// not, and is nothing to write into a device).
+bool BeginsWithEdidHeader(std::span<const std::uint8_t> bytes);
+
 // Why the bytes read from `name` are no EDID: "mine.bin is empty", or
 // "mine.bin begins with 68 65 6c ..., an EDID with 00 ff ff ff ff ff ff 00".
 std::string DescribeNotEdid(std::string_view name, std::span<const std::uint8_t> read);

@@ -431,6 +431,11 @@ class OnDouble : public ::testing::Test {
     return Open() == 1 && m_channel.StartMonitor() == 1 &&
            test::WaitUntil([&] { return m_channel.MonitorRunning(); });
   }
+  // Opened and started, with the monitor parked before its first wait.
+  bool OpenParked() {
+    m_line->HoldWaits();
+    return Open() == 1 && m_channel.StartMonitor() == 1 && test::WaitUntil([&] { return m_line->MonitorParked(); });
+  }
   std::size_t Count(const std::string& op) { return Count(*m_line, op); }
   static std::size_t Count(sim::CLineDouble& line, const std::string& op) {
     const auto log = line.Log();
@@ -619,10 +624,7 @@ TEST_F(OnDoubleWithDrivenClock, AWriteIsSentOnlyOnceItsLastByteHasLeft) {
 
 TEST_F(OnDouble, AWakeUpHandsOverItsBytesInOrderThenOneEventCharacterNotice) {
   // One list for bytes and notices alike: the order between them counts.
-  m_line->HoldWaits();
-  ASSERT_EQ(Open(), 1);
-  ASSERT_EQ(m_channel.StartMonitor(), 1);
-  ASSERT_TRUE(test::WaitUntil([&] { return m_line->MonitorParked(); }));
+  ASSERT_TRUE(OpenParked());
   m_line->Feed("aqc");
   m_line->ReleaseWaits();
   ASSERT_TRUE(test::WaitUntil([&] { return m_owner.sequence.size() == 4; }));
@@ -704,10 +706,7 @@ TEST_F(OnDouble, TheConfigurationRunsInOrderAndStopsAtTheFirstFailure) {
 TEST_F(OnDouble, InputAlreadyWaitingIsDeliveredBeforeAWriteRequest) {
   // Both become ready while the monitor is parked; the lowest position of
   // the wait set wins, or the write's purge would throw the input away.
-  m_line->HoldWaits();
-  ASSERT_EQ(Open(), 1);
-  ASSERT_EQ(m_channel.StartMonitor(), 1);
-  ASSERT_TRUE(test::WaitUntil([&] { return m_line->MonitorParked(); }));
+  ASSERT_TRUE(OpenParked());
   m_line->Feed("ab");
   ASSERT_TRUE(m_channel.QueueWrite(Text("x")));
   m_line->ClearLog();

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -126,13 +127,15 @@ bool LoadEdid(const std::string& path, EdidBuffer& edid, std::string& why) {
     why = EscapeControls(path) + ": " + (input.problem.empty() ? "no EDID in it" : input.problem);
     return false;
   }
-  if (input.bytes.size() < kEdidHeader.size() || !std::equal(kEdidHeader.begin(), kEdidHeader.end(), input.bytes.begin())) {
+  if (!BeginsWithEdidHeader(input.bytes)) {
     why = DescribeNotEdid(EscapeControls(path), input.bytes) + " Nothing was sent to the device.";
     return false;
   }
   edid = EdidFromFileBytes(input.bytes);
   return true;
 }
+
+enum class Setting { Preset, Scaler, Enhancement };
 
 class CCommands {
  public:
@@ -169,13 +172,14 @@ class CCommands {
   int Set(std::string_view what, std::string_view value) {
     struct Kind {
       std::string_view name;
+      Setting setting;
       int high;
       int DeviceState::*reported;
       std::string (*shown)(int);
     };
-    static const std::array<Kind, 3> kinds{{{"preset", 15, &DeviceState::preset, &Preset},
-                                           {"scaler", 3, &DeviceState::scaler, &Scaler},
-                                           {"enhancement", 3, &DeviceState::enhancement, &Enhancement}}};
+    static const std::array<Kind, 3> kinds{{{"preset", Setting::Preset, 15, &DeviceState::preset, &Preset},
+                                           {"scaler", Setting::Scaler, 3, &DeviceState::scaler, &Scaler},
+                                           {"enhancement", Setting::Enhancement, 3, &DeviceState::enhancement, &Enhancement}}};
     const auto* kind = std::find_if(kinds.begin(), kinds.end(), [&](const Kind& k) { return k.name == what; });
     if (kind == kinds.end()) return UsageError("set what? preset, scaler or enhancement, not '" + EscapeControls(what) + "'");
     int n = 0;
@@ -185,7 +189,7 @@ class CCommands {
     }
     if (const int status = Connect(); status != kDone) return status;
     std::string why;
-    if (!SendSetting(*kind->name.data() == 'p' ? 0 : *kind->name.data() == 's' ? 1 : 2, n, why)) {
+    if (!SendSetting(kind->setting, n, why)) {
       return Say(kind->shown(n) + ": not sent: " + why, kNotConfirmed);
     }
     DeviceState state;
@@ -250,7 +254,7 @@ class CCommands {
     // set again, whatever the read gave.
     const bool read = m_session.ReadEdid(protocol::InputEdidReadCommand(protocol::kUserPreset), setup.userEdid, why);
     std::string restore;
-    const bool restored = SendSetting(0, state.preset, restore);
+    const bool restored = SendSetting(Setting::Preset, state.preset, restore);
     if (!read) return Say("save-setup: the user EDID: " + why, kNotConfirmed);
     if (!restored) return Say("save-setup: " + Preset(state.preset) + " not set again: " + restore, kNotConfirmed);
     const std::string text = FormatSetup(setup);
@@ -274,8 +278,9 @@ class CCommands {
     const Setup& s = parse.setup;
     if (const int status = Connect(); status != kDone) return status;
     std::string why;
-    if (!SendSetting(2, s.enhancement, why) || !SendSetting(1, s.scaler, why) ||
-        !m_session.Send(protocol::UserEdidWriteCommand(s.userEdid), why) || !SendSetting(0, s.preset, why)) {
+    if (!SendSetting(Setting::Enhancement, s.enhancement, why) || !SendSetting(Setting::Scaler, s.scaler, why) ||
+        !m_session.Send(protocol::UserEdidWriteCommand(s.userEdid), why) ||
+        !SendSetting(Setting::Preset, s.preset, why)) {
       return Say("apply-setup: not sent whole: " + why, kNotConfirmed);
     }
     DeviceState state;
@@ -292,16 +297,17 @@ class CCommands {
   }
 
  private:
-  // 0 preset, 1 scaler, 2 enhancement: the page's command for `value`.
-  bool SendSetting(int which, int value, std::string& why) {
-    switch (which) {
-      case 0:
+  // The page's command for `value`.
+  bool SendSetting(Setting setting, int value, std::string& why) {
+    switch (setting) {
+      case Setting::Preset:
         return m_session.Send(protocol::PresetCommand(value), why);
-      case 1:
+      case Setting::Scaler:
         return m_session.Send(protocol::ScalerCommand(value), why);
-      default:
-        return m_session.Send(protocol::EnhancementCommand(value), why);
+      case Setting::Enhancement:
+        break;
     }
+    return m_session.Send(protocol::EnhancementCommand(value), why);
   }
 
   CCtlSession& m_session;
@@ -369,13 +375,15 @@ int main(int argc, char** argv) {
   if (options.words.empty()) return UsageError("no command given");
   const auto& words = options.words;
   const std::string& command = words[0];
-  const std::size_t wanted = command == "set" || command == "read-edid" ? 0
-                             : command == "find" || command == "status" ? 1
-                             : command == "write-user-edid" || command == "save-setup" || command == "apply-setup" ? 2
-                                                                                                                 : 99;
-  if (wanted == 99) return UsageError("unknown command '" + EscapeControls(command) + "'");
-  if (wanted != 0 && words.size() != wanted) return UsageError(command + ": wrong number of arguments");
-  if (command == "set" && words.size() != 3) return UsageError("set preset|scaler|enhancement N");
+  // Each command and the words it takes (itself included); 0: checked by it.
+  static const std::map<std::string_view, std::size_t> kWords{
+      {"find", 1}, {"status", 1}, {"set", 3}, {"read-edid", 0},
+      {"write-user-edid", 2}, {"save-setup", 2}, {"apply-setup", 2}};
+  const auto known = kWords.find(command);
+  if (known == kWords.end()) return UsageError("unknown command '" + EscapeControls(command) + "'");
+  if (known->second != 0 && words.size() != known->second) {
+    return UsageError(command == "set" ? "set preset|scaler|enhancement N" : command + ": wrong number of arguments");
+  }
   if (!options.output.empty() && command != "read-edid") return UsageError("-o goes with read-edid");
 
   // The port: a COM name as the console finds it, or a device path.
