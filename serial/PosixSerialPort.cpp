@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -63,10 +65,16 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+// Unix98 pseudo-terminal slaves: majors 136 to 143.
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
+}
+
 class PosixSerialPort final : public ISerialPort {
  public:
   PosixSerialPort(int fd, CUucpLock lock, const termios& found)
-      : m_fd(fd), m_found(found), m_lock(std::move(lock)) {}
+      : m_fd(fd), m_pseudo(IsPseudoTerminal(fd)), m_found(found), m_lock(std::move(lock)) {}
 
   ~PosixSerialPort() override {
     // The line is left as we found it: a port probed by a search may be a
@@ -148,7 +156,10 @@ class PosixSerialPort final : public ISerialPort {
 
   bool Purge() override {
     m_rxBegin = m_rxEnd = 0;
-    return ::tcflush(m_fd, TCIOFLUSH) == 0 || errno == ENOTTY;
+    // A pseudo-terminal has no output queue of its own: what was written
+    // already waits in the far end's input (a socat gateway, the
+    // simulator), and flushing "output" would take it back from there.
+    return ::tcflush(m_fd, m_pseudo ? TCIFLUSH : TCIOFLUSH) == 0 || errno == ENOTTY;
   }
 
   bool QueryStatus(PortStatus& status) override {
@@ -248,6 +259,7 @@ class PosixSerialPort final : public ISerialPort {
   }
 
   int m_fd;
+  bool m_pseudo;    // the slave side of a pseudo-terminal
   termios m_found;  // the line's settings before we changed them
   // The tail of the input queue, fetched with one read() instead of one
   // per byte. It counts as queued input: the status includes it and a

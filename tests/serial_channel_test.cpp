@@ -55,6 +55,8 @@ struct Owner final : CSerialOwner {
   std::function<void()> onByte;
 };
 
+std::vector<std::uint8_t> Text(std::string_view s) { return {s.begin(), s.end()}; }
+
 // A line on COMn: a pseudo-terminal behind a link in a private port folder.
 class Line : public ::testing::Test {
  protected:
@@ -143,6 +145,27 @@ TEST_F(Line, AWriteArrivesWithExactlyTheBytesQueued) {
   const std::uint8_t probe[] = {'\r', '\n', 'G', 'E', 'T', ' ', 'S', 'T', 'A', '\r', '\n'};
   ASSERT_TRUE(channel.QueueWrite(probe));
   EXPECT_EQ(pty.Receive(2000ms), std::vector<std::uint8_t>(std::begin(probe), std::end(probe)));
+}
+
+TEST_F(Line, OnAPseudoTerminalAPurgeNeverTakesBackWhatWasWritten) {
+  // A pseudo-terminal (the simulator, a socat gateway) has no output queue
+  // of its own: what we wrote waits in the far end's input until it reads,
+  // and counts as sent. The purge before the next write must leave it; a
+  // purge straight after each write shows it at once.
+  auto& pty = Attach(3);
+  OpenAttempt attempt;
+  const auto port = PosixPortOpener()->Open("COM3", attempt);
+  ASSERT_NE(port, nullptr) << attempt.error;
+  std::vector<std::uint8_t> all;
+  for (int i = 0; i < 20; ++i) {
+    const auto command = Text("\r\nSET IN1 EDID " + std::to_string(10 + i) + "\r\n");
+    std::size_t written = 0;
+    ASSERT_EQ(port->Write(command, written), IoResult::Done);
+    ASSERT_EQ(written, command.size());
+    port->Purge();
+    all.insert(all.end(), command.begin(), command.end());
+  }
+  EXPECT_EQ(pty.Receive(2000ms), all);
 }
 
 TEST_F(Line, AWriteLongerThanTheBufferOrWithoutOneIsRefused) {
@@ -449,7 +472,6 @@ class OnDouble : public ::testing::Test {
   CSerialChannel m_channel;
 };
 
-std::vector<std::uint8_t> Text(std::string_view s) { return {s.begin(), s.end()}; }
 
 TEST_F(OnDouble, ACommandQueuedWhileTheLastStillDrainsReachesTheWireWhole) {
   ASSERT_TRUE(OpenAndStart());
