@@ -143,35 +143,29 @@ void CConsoleDlg::ClosePortShown(const QString& buttonText) {
 void CConsoleDlg::OnSerialNotify(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
   // Every other notification takes the default handling, which does nothing.
   if (message == WM_SERIAL_BYTE) OnSerialByte(static_cast<unsigned>(wParam & 0xFF), static_cast<unsigned>(lParam));
-  if (message == WM_SERIAL_WRITTEN) OnWritten(WrittenTicket(wParam), WrittenOutcome(wParam));
-}
-
-void CConsoleDlg::OnWritten(WriteTicket ticket, WriteOutcome outcome) {
-  // A request that was replaced before it began is never told: a later
-  // ticket's outcome says that it did not go out.
-  ResolveWrites(ticket - 1, WriteOutcome::Replaced);
-  ResolveWrites(ticket, outcome);
-  // The line failed under a write: nothing may go on looking open until
-  // a byte happens to arrive. Timer 5 closes it as after a read failure.
-  if (m_serial.m_bError != 0) SetTimer(ID_TIMER_COMM_ERROR, 1);
-}
-
-void CConsoleDlg::WhenWritten(WriteTicket ticket, std::function<void(WriteOutcome)> done) {
-  m_awaitedWrites.emplace_back(ticket, std::move(done));
-}
-
-void CConsoleDlg::ResolveWrites(WriteTicket upTo, WriteOutcome outcome) {
-  auto it = m_awaitedWrites.begin();
-  while (it != m_awaitedWrites.end()) {
-    if (it->first > upTo) {
-      ++it;
-      continue;
-    }
-    // After the notification: a message box here would hold the monitor.
-    QMetaObject::invokeMethod(this, [done = std::move(it->second), outcome] { done(outcome); },
-                              Qt::QueuedConnection);
-    it = m_awaitedWrites.erase(it);
+  if (message == WM_SERIAL_WRITTEN) {
+    m_writeWaits.OnWritten(WrittenTicket(wParam), WrittenOutcome(wParam));
+    // The line failed under a write: nothing may go on looking open until
+    // a byte happens to arrive. Timer 5 closes it as after a read failure.
+    if (m_serial.m_bError != 0) SetTimer(ID_TIMER_COMM_ERROR, 1);
   }
+}
+
+bool CConsoleDlg::WriteUserEdid(EdidView edid, std::function<void(const UserEdidOutcome&)> done) {
+  // Told after the byte or notification that ended it has been handled:
+  // a message box there would hold the monitor.
+  return m_userEdid.Start(edid, true, [this, done = std::move(done)](const UserEdidOutcome& outcome) {
+    QMetaObject::invokeMethod(this, [done, outcome] { done(outcome); }, Qt::QueuedConnection);
+  });
+}
+
+WriteTicket CConsoleDlg::SendCommand(std::span<const std::uint8_t> command) {
+  return m_bPortOpen != 0 ? m_serial.QueueWrite(command) : 0;
+}
+
+void CConsoleDlg::EndWrites(const std::string& event) {
+  m_writeWaits.EndAll(WriteOutcome::Stopped);
+  m_userEdid.Abandon(event);
 }
 
 void CConsoleDlg::OnSerialByte(unsigned byte, unsigned port) {
@@ -200,6 +194,11 @@ void CConsoleDlg::Act(const RouterEvent& event) {
       m_settingsPage->SetEnhancementStatus(event.value);
       break;
     case RouterEvent::Kind::ReadBackLine: {
+      if (event.replyFor == ReplyFor::Verification) {
+        // The unit's copy of a user EDID just written: compared, not saved.
+        m_userEdid.OnReply(event.line);
+        break;
+      }
       const ReadBackOutcome outcome = m_readBack.Complete(event.line, m_strFilePattern, m_readBackBuffer);
       ShowMessage(this, Text(outcome.message), Text(outcome.detail));
       if (outcome.saved) {
@@ -234,7 +233,7 @@ void CConsoleDlg::OnSysCommand(unsigned id) {
 bool CConsoleDlg::OpenChannel(int port) {
   // Whatever the old port was saying is not the new one's to finish.
   m_router.Reset();
-  ResolveWrites(~WriteTicket{0}, WriteOutcome::Stopped);
+  EndWrites("The port was closed");
   return m_serial.Open(this, static_cast<unsigned>(port), m_nBaud, m_cParity, m_nDataBits, m_nStopBits,
                        static_cast<std::uint32_t>(m_nEventMask), kWriteBufferSize) != 0;
 }
@@ -242,8 +241,8 @@ bool CConsoleDlg::OpenChannel(int port) {
 void CConsoleDlg::CloseChannel() {
   m_router.Reset();
   m_serial.Close();
-  // Whatever was still being written went with the port.
-  ResolveWrites(~WriteTicket{0}, WriteOutcome::Stopped);
+  // Whatever was still being written or verified went with the port.
+  EndWrites("The port was closed");
 }
 
 QString CConsoleDlg::ExplainOpenFailure() const {
@@ -308,8 +307,14 @@ void CConsoleDlg::OnTimer(int id) {
       m_search.OnPortFailed();
       return;
     }
+    const char* label = m_serial.LastFailure();
+    m_userEdid.Abandon(std::string("The line failed (") + (label != nullptr ? label : "?") + ")");
     ClosePortShown(kOpenPortAfterError);
     SayLineFailed();
+  } else if (id == ID_TIMER_VERIFY) {
+    KillTimer(ID_TIMER_VERIFY);
+    m_router.ForgetReadBack(ReplyFor::Verification);
+    m_userEdid.OnReplyTimeout();
   }
 }
 

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,7 +25,9 @@
 #include "PageHost.h"
 #include "ReadBackService.h"
 #include "SerialChannel.h"
+#include "UserEdidWrite.h"
 #include "WindowTimers.h"
+#include "WriteWaits.h"
 
 class QComboBox;
 class QLabel;
@@ -40,11 +43,19 @@ class CEdidPage;
 
 inline constexpr int ID_TIMER_SEARCH = 4;
 inline constexpr int ID_TIMER_COMM_ERROR = 5;
+// The read-back that proves a user-EDID write.
+inline constexpr int ID_TIMER_VERIFY = 6;
+// How long the device may take to begin its reply: the search's first window.
+inline constexpr auto kAnswerWait = std::chrono::milliseconds(500);
 inline constexpr unsigned ID_SYSMENU_ABOUT = 16;
 
 inline constexpr std::uint32_t kWriteBufferSize = 1024;
 
-class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost, private ISearchHost {
+class CConsoleDlg final : public QDialog,
+                          public CSerialOwner,
+                          public CPageHost,
+                          private ISearchHost,
+                          private IUserEdidHost {
  public:
   explicit CConsoleDlg(QWidget* parent = nullptr, std::shared_ptr<IPortOpener> opener = PosixPortOpener(),
                        std::shared_ptr<IClock> clock = SystemClock());
@@ -74,7 +85,7 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost,
   bool PortOpen() const override { return m_bPortOpen != 0; }
   CSerialChannel& Serial() override { return m_serial; }
   void AwaitReadBack(std::string pattern) override;
-  void WhenWritten(WriteTicket ticket, std::function<void(WriteOutcome)> done) override;
+  bool WriteUserEdid(EdidView edid, std::function<void(const UserEdidOutcome&)> done) override;
 
   // CSerialOwner
   void OnSerialNotify(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
@@ -125,9 +136,9 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost,
   void CloseChannel();
   QString ExplainOpenFailure() const;
   void ReadAddressFile();
-  void OnWritten(WriteTicket ticket, WriteOutcome outcome);
-  // Tells every write still awaited that it ended with `outcome`.
-  void ResolveWrites(WriteTicket upTo, WriteOutcome outcome);
+  // The port went (`event` says how): whatever was still being written or
+  // verified went with it.
+  void EndWrites(const std::string& event);
 
   // ISearchHost: the search's port, timer 4 and display.
   bool OpenPort(int port) override;
@@ -142,12 +153,23 @@ class CConsoleDlg final : public QDialog, public CSerialOwner, public CPageHost,
   void ShowFound() override;
   void ShowNoDevice(const std::string& detail) override;
 
+  // IUserEdidHost: the window's port, timer 6 and read-back routing.
+  WriteTicket SendCommand(std::span<const std::uint8_t> command) override;
+  void AwaitReply() override { m_router.AwaitReadBack(ReplyFor::Verification); }
+  void StartReplyTimer(std::chrono::milliseconds limit) override {
+    SetTimer(ID_TIMER_VERIFY, static_cast<int>(limit.count()));
+  }
+  void StopReplyTimer() override { KillTimer(ID_TIMER_VERIFY); }
+
   CByteRouter m_router;
   CDeviceSearch m_search{*this, m_nPort};
   CReadBackService m_readBack{m_report};
   CWindowTimers m_timers{[this](int id) { OnTimer(id); }};
-  // Writes whose outcome a page waits for, oldest first.
-  std::vector<std::pair<WriteTicket, std::function<void(WriteOutcome)>>> m_awaitedWrites;
+  // Writes whose outcome is awaited; told after the notification, never inside it.
+  CWriteWaits m_writeWaits{[this](std::function<void()> done) {
+    QMetaObject::invokeMethod(this, std::move(done), Qt::QueuedConnection);
+  }};
+  CUserEdidWrite m_userEdid{*this, m_writeWaits, kAnswerWait};
 
   QComboBox* m_portList = nullptr;
   QLabel* m_lamp = nullptr;

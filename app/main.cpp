@@ -2,9 +2,13 @@
 
 #include "CommandLine.h"
 #include "ConsoleApp.h"
+#include "StandardStreams.h"
 #include "Trace.h"
 
 int main(int argc, char** argv) {
+  // Before anything is opened: a closed standard error would hand its
+  // number to the display's socket.
+  vantorq::GuardStandardStreams();
   // Answered before anything exists: no display, no file, no thread.
   const vantorq::CommandLine line = vantorq::ParseCommandLine(argc, argv, VANTORQ_VERSION);
   if (line.action == vantorq::CommandLine::Action::Exit) return line.status;

@@ -1,7 +1,8 @@
 // What vantorq-ctl costs beside the device it drives: the simulated device
 // (paced at 57600 baud, as a real unit answers) is asked its state directly
-// over its line, then through vantorq-ctl status; and a whole setup is
-// applied, beside the time its commands and the answers take on the wire.
+// over its line, then through vantorq-ctl status; a whole setup is
+// applied, beside the time its commands and the answers take on the wire;
+// and a user EDID is written with and without the read-back that proves it.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -89,27 +90,40 @@ int main() {
   }
   const std::string port = sim.PortDir() + "/COM5";
   const std::string setup = sim.PortDir() + "/unit.txt";
-  std::vector<double> answer, status, apply;
-  if (Run({VANTORQ_CTL, "--port", port, "save-setup", setup}) < 0) {
-    std::fprintf(stderr, "save-setup failed\n");
+  const std::string edid = sim.PortDir() + "/tv.bin";
+  std::vector<double> answer, status, apply, verified;
+  if (Run({VANTORQ_CTL, "--port", port, "save-setup", setup}) < 0 ||
+      Run({VANTORQ_CTL, "--port", port, "read-edid", "output", "-o", edid}) < 0) {
+    std::fprintf(stderr, "save-setup or read-edid failed\n");
     return 1;
   }
   for (int i = 0; i < kRounds; ++i) {
     answer.push_back(AnswerTime(port));
     status.push_back(Run({VANTORQ_CTL, "--port", port, "status"}));
     apply.push_back(Run({VANTORQ_CTL, "--port", port, "apply-setup", setup}));
+    verified.push_back(Run({VANTORQ_CTL, "--port", port, "write-user-edid", edid}));
   }
-  if (std::min(*std::min_element(status.begin(), status.end()), *std::min_element(apply.begin(), apply.end())) < 0) {
-    std::fprintf(stderr, "vantorq-ctl failed\n");
-    return 1;
+  for (const auto* runs : {&status, &apply, &verified}) {
+    if (*std::min_element(runs->begin(), runs->end()) < 0) {
+      std::fprintf(stderr, "vantorq-ctl failed\n");
+      return 1;
+    }
   }
   const double device = Median(answer);
   std::printf("ctl_status_median %.1f ms (device answers in %.1f ms: +%.1f ms)\n", Median(status), device,
               Median(status) - device);
-  // Enhancement, scaler, user EDID, preset and the probe, and the device's
-  // status line after each setting and the three after the probe.
-  const double wire = (24 + 19 + 790 + 19 + 11 + 18 + 14 + 13 + 45) * kByteMs;
+  // Enhancement, scaler, user EDID, its read-back, preset and the probe,
+  // and the device's status line after each setting, the reply, and the
+  // three status lines after the probe.
+  const double wire = (24 + 19 + 790 + 24 + 19 + 11 + 18 + 14 + 785 + 13 + 45) * kByteMs;
   std::printf("ctl_apply_setup_median %.1f ms (%.2f x of %.1f ms on the wire)\n", Median(apply), Median(apply) / wire,
               wire);
+  // The proof that the unit kept the user EDID: preset 15 read back. A
+  // pseudo-terminal takes a write at once, so the write without it is
+  // known by its time on the wire, not timed.
+  const double write = 790 * kByteMs;
+  const double proof = (24 + 785) * kByteMs;
+  std::printf("ctl_write_user_edid_median %.1f ms (%.2f x of %.1f ms on the wire, %.1f ms of it the read-back)\n",
+              Median(verified), Median(verified) / (write + proof), write + proof, proof);
   return 0;
 }

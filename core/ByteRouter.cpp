@@ -1,5 +1,7 @@
 #include "ByteRouter.h"
 
+#include <algorithm>
+
 #include "ComPorts.h"
 #include "ReadBack.h"
 #include "StatusLine.h"
@@ -21,8 +23,27 @@ CByteRouter::CByteRouter() {
   m_completed.reserve(kMaxLineLength);
 }
 
+void CByteRouter::AwaitReadBack(ReplyFor who) {
+  m_bReadBack = 1;
+  if (m_nWaiting > 0 && m_waiting[m_nWaiting - 1] == who && who == ReplyFor::Page) return;
+  if (m_nWaiting == m_waiting.size()) return;  // more asks than replies ever come: the oldest stand
+  m_waiting[m_nWaiting++] = who;
+}
+
+void CByteRouter::ForgetReadBack(ReplyFor who) {
+  for (std::size_t i = 0; i < m_nWaiting; ++i) {
+    if (m_waiting[i] != who) continue;
+    std::copy(m_waiting.begin() + static_cast<long>(i) + 1, m_waiting.begin() + static_cast<long>(m_nWaiting),
+              m_waiting.begin() + static_cast<long>(i));
+    --m_nWaiting;
+    break;
+  }
+  m_bReadBack = m_nWaiting > 0 ? 1 : 0;
+}
+
 void CByteRouter::Reset() {
   m_bReadBack = 0;
+  m_nWaiting = 0;
   m_strLine.clear();
   m_bDiscarding = false;
 }
@@ -80,8 +101,14 @@ RouterEvent CByteRouter::OnReadBackByte(std::uint8_t byte) {
   }
   m_completed.swap(m_strLine);
   m_strLine.clear();
-  m_bReadBack = 0;
-  return {RouterEvent::Kind::ReadBackLine, 0, m_completed};
+  // The page's flag alone (a test may set it) means the page's reply.
+  const ReplyFor who = m_nWaiting > 0 ? m_waiting[0] : ReplyFor::Page;
+  if (m_nWaiting > 0) {
+    std::copy(m_waiting.begin() + 1, m_waiting.begin() + static_cast<long>(m_nWaiting), m_waiting.begin());
+    --m_nWaiting;
+  }
+  m_bReadBack = m_nWaiting > 0 ? 1 : 0;
+  return {RouterEvent::Kind::ReadBackLine, 0, m_completed, who};
 }
 
 }  // namespace vantorq

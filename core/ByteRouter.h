@@ -3,6 +3,7 @@
 // place, and bytes are gathered into lines up to LF. The router says what
 // the window must do; it changes no display itself.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -14,6 +15,10 @@ namespace vantorq {
 // the reply parser looks at 2000 characters at most). A longer line is
 // not a line of the device's: it is discarded through its LF.
 inline constexpr std::size_t kMaxLineLength = 4096;
+
+// Whose read reply a reply line is: the page's read-back (saved to a file)
+// or the verification of a user-EDID write (compared, never saved).
+enum class ReplyFor : std::uint8_t { Page, Verification };
 
 struct RouterEvent {
   enum class Kind {
@@ -28,6 +33,8 @@ struct RouterEvent {
   int value = 0;
   // Valid until the next byte is routed.
   std::string_view line;
+  // ReadBackLine: who asked for it.
+  ReplyFor replyFor = ReplyFor::Page;
 };
 
 class CByteRouter {
@@ -45,8 +52,11 @@ class CByteRouter {
   // and the reply is still awaited; the reply line ends the wait.
   RouterEvent OnReadBackByte(std::uint8_t byte);
 
-  // The EDID page asked for a read reply.
-  void AwaitReadBack() { m_bReadBack = 1; }
+  // A read reply was asked for. Replies come in the order asked; a page
+  // read asked again before its reply came still awaits one reply.
+  void AwaitReadBack(ReplyFor who = ReplyFor::Page);
+  // A wait for `who`'s reply ended without it (its time ran out).
+  void ForgetReadBack(ReplyFor who);
   // A port was opened or closed, or a search begins: a reply asked of
   // the old port will never come, and a partial line is no line of the
   // new one's.
@@ -62,6 +72,9 @@ class CByteRouter {
   bool Append(std::uint8_t byte);
 
   bool m_bDiscarding = false;
+  // Who awaits the next replies, oldest first; m_bReadBack while any does.
+  std::array<ReplyFor, 4> m_waiting{};
+  std::size_t m_nWaiting = 0;
   std::string m_completed;
   unsigned m_port = 0;  // of the last byte, for the traffic log
 };

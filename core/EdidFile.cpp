@@ -33,10 +33,10 @@ SavedEdid SaveEdidUnderFreeName(std::string_view pattern, EdidView edid) {
   SavedEdid saved;
   for (int k = 0; k <= kLastEdidFileNumber; ++k) {
     std::string name = FormatEdidFileName(pattern, k);
-    if (FileExists(name)) continue;
+    // Only the exclusive creation tells a free name: any entry there (a
+    // file, a link to nowhere, one another console made a moment ago)
+    // refuses it, and the next number is tried.
     saved.result = CreateNewFile(name, edid, &saved.error);
-    // Taken between the look and the creation: by another console saving
-    // into the same folder. The next number is ours to try.
     if (saved.result == WriteResult::CreateFailed && saved.error == EEXIST) continue;
     saved.name = std::move(name);
     return saved;
@@ -60,18 +60,20 @@ std::string FileExtension(std::string_view path) {
 }
 
 bool ReadEdidInput(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes, bool& more,
-                   int& error) {
+                   int& error, int stopFd) {
   CFileDescriptor owned;
   int fd = STDIN_FILENO;
   if (path != "-") {
-    owned = CFileDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    // Without waiting for a FIFO's writer here: the reads wait, and they
+    // end when `stopFd` says so.
+    owned = CFileDescriptor(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (!owned) {
       error = errno;
       return false;
     }
     fd = owned.Get();
   }
-  if (!ReadUpTo(fd, limit, bytes, more)) {
+  if (!ReadUpTo(fd, limit, bytes, more, stopFd)) {
     error = errno != 0 ? errno : EIO;
     return false;
   }

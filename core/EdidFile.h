@@ -45,9 +45,10 @@ EdidBuffer EdidFromFileBytes(std::span<const std::uint8_t> bytes);
 
 // Reads up to `limit` bytes of whatever `path` names, a pipe included, or
 // of standard input for "-"; `more` tells whether it went on beyond them.
-// False with an errno value in `error` when it cannot be read.
+// False with an errno value in `error` when it cannot be read (EINTR:
+// `stopFd` became readable while it waited for a writer).
 bool ReadEdidInput(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes, bool& more,
-                   int& error);
+                   int& error, int stopFd = -1);
 
 // What an EDID input holds, told by its content: binary bytes, or text
 // carrying the bytes as hexadecimal pairs.

@@ -47,7 +47,17 @@ CFileDescriptor ReopenRegular(const CFileDescriptor& name, int flags);
 
 // Reads from the current position up to `limit` bytes into `bytes`;
 // `more` tells whether the file went on beyond them. False on a read error.
-bool ReadUpTo(int fd, std::size_t limit, std::vector<std::uint8_t>& bytes, bool& more);
+// A pipe, a FIFO or a terminal may keep it waiting: once `stopFd` (when
+// given) is readable it gives up, false with errno EINTR.
+bool ReadUpTo(int fd, std::size_t limit, std::vector<std::uint8_t>& bytes, bool& more, int stopFd = -1);
+
+// Waits until `fd` is ready for `events` (POLLIN, POLLOUT); 1 when it is
+// (or has hung up), 0 when `stopFd` became readable first, -1 on an error.
+int WaitReady(int fd, short events, int stopFd);
+
+// Writes every byte to `fd`, waiting as a pipe or a terminal needs; false
+// with errno set otherwise (EINTR: `stopFd` became readable).
+bool WriteAllTo(int fd, std::span<const std::uint8_t> bytes, int stopFd = -1);
 
 enum class WriteResult {
   Written,
@@ -65,5 +75,31 @@ WriteResult CreateNewFile(const std::string& path, std::span<const std::uint8_t>
 // Writes `bytes` into a new file beside `path` and renames it over `path`:
 // whatever `path` was (a file, a link) stays whole until the new content is.
 bool ReplaceFile(const std::string& path, std::span<const std::uint8_t> bytes, int* error = nullptr);
+
+struct OutputRules {
+  int stopFd = -1;              // readable: stop waiting for a reader
+  bool refuseTerminal = false;  // binary bytes: never onto a terminal
+};
+
+struct OutputResult {
+  bool written = false;
+  bool standardOutput = false;  // it went to standard output
+  int error = 0;                // errno when a call failed
+  std::string why;              // the reason, in the operator's words
+};
+
+// Writes `bytes` to what `path` names, keeping what is there:
+//  - "-" (and /dev/stdout, /dev/fd/1): standard output;
+//  - no entry yet: a new file, written beside and renamed into place;
+//  - a regular file of ours with no other hard link: written beside,
+//    given its mode and group, and renamed over it;
+//  - another regular file, or one reached through a link: written into
+//    in place, so that its links, owner and mode stay;
+//  - a character device (/dev/null, a terminal) or a FIFO: written into
+//    as it is (a FIFO waits for its reader);
+//  - a folder, a block device, a socket, a link that leads nowhere:
+//    refused, with the reason. Nothing is ever replaced by a file but a
+//    regular file.
+OutputResult WriteOutput(const std::string& path, std::span<const std::uint8_t> bytes, const OutputRules& rules = {});
 
 }  // namespace vantorq

@@ -10,6 +10,7 @@
 
 #include "Hex.h"
 #include "Presets.h"
+#include "Trace.h"
 
 namespace vantorq {
 
@@ -89,6 +90,8 @@ std::string FormatSetup(const Setup& setup) {
 }
 
 SetupParse ParseSetup(std::string_view text) {
+  // Saved by an editor that marks UTF-8: the mark is not part of the text.
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   std::vector<std::string_view> lines;
   while (!text.empty()) {
     const auto end = text.find('\n');
@@ -110,9 +113,9 @@ SetupParse ParseSetup(std::string_view text) {
     if (line.empty() || line[0] == '#') continue;
     const auto [key, rest] = Split(line);
     if (!magic) {
-      if (key != kMagic) return fail("not a Vantorq setup: it begins with '" + std::string(line) + "'");
+      if (key != kMagic) return fail("not a Vantorq setup: it begins with " + Excerpt(line));
       const auto format = Number(rest);
-      if (!format) return fail("'" + std::string(line) + "' names no format number");
+      if (!format) return fail(Excerpt(line) + " names no format number");
       if (*format != kSetupFormat) {
         return fail("format " + std::to_string(*format) + " is not the one this program reads (" +
                     std::to_string(kSetupFormat) + ")");
@@ -131,8 +134,7 @@ SetupParse ParseSetup(std::string_view text) {
            ++i) {
         number = i + 2;
         if (!Pairs(Trim(lines[i + 1]), bytes) || bytes.size() > kEdidSize) {
-          return fail("user-edid: not " + std::to_string(kEdidSize) + " hex pairs: '" +
-                      std::string(Trim(lines[i + 1])) + "'");
+          return fail("user-edid: not " + std::to_string(kEdidSize) + " hex pairs: " + Excerpt(Trim(lines[i + 1])));
         }
       }
       if (bytes.size() != kEdidSize) {
@@ -143,7 +145,7 @@ SetupParse ParseSetup(std::string_view text) {
     }
     const std::string_view name = key;
     const auto setting = std::find_if(kSettings.begin(), kSettings.end(), [&](const Setting& s) { return s.key == name; });
-    if (setting == kSettings.end()) return fail("unknown key '" + std::string(key) + "'");
+    if (setting == kSettings.end()) return fail("unknown key " + Excerpt(key));
     bool& once = seen[static_cast<std::size_t>(setting - kSettings.begin())];
     if (once) return fail(std::string(key) + " given twice");
     once = true;
@@ -151,12 +153,12 @@ SetupParse ParseSetup(std::string_view text) {
     const auto n = Number(value);
     const int count = static_cast<int>(setting->names.size());
     if (!n || *n < 0 || *n >= count) {
-      return fail(std::string(key) + " '" + std::string(value) + "' is not a number from 0 to " + std::to_string(count - 1));
+      return fail(std::string(key) + " " + Excerpt(value) + " is not a number from 0 to " + std::to_string(count - 1));
     }
     const std::string_view expected = setting->names[static_cast<std::size_t>(*n)];
     if (given != expected) {
-      return fail(std::string(key) + " " + std::to_string(*n) + " is \"" + std::string(expected) + "\", not \"" +
-                  std::string(given) + "\"");
+      return fail(std::string(key) + " " + std::to_string(*n) + " is \"" + std::string(expected) + "\", not " +
+                  Excerpt(given, 40, '"'));
     }
     parse.setup.*setting->field = *n;
   }

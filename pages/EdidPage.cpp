@@ -126,28 +126,40 @@ void CEdidPage::OnLoadEdid() {
     case LoadResult::Loaded:
       break;
   }
-  const WriteTicket ticket = SendFromPage(this, protocol::UserEdidWriteCommand(edid));
   CPageHost* host = CPageHost::Of(this);
-  if (ticket == 0 || host == nullptr) {
+  const auto shown = [this](const UserEdidOutcome& outcome) {
+    using Kind = UserEdidOutcome::Kind;
+    const QString text = QString::fromStdString(outcome.text);
+    switch (outcome.kind) {
+      case Kind::Verified:
+      case Kind::Unchecked:
+        ShowMessage(this, QStringLiteral("Note: EDID data is just saved to user define buffer. If want to use "
+                                         "this EDID, need to set the EDID to User_EDID."),
+                    text);
+        break;
+      case Kind::Differs:
+        ShowMessage(this, text, QStringLiteral("Load the file again; if the unit still differs, its user EDID "
+                                               "buffer may be faulty."));
+        break;
+      case Kind::Unverified:
+        ShowMessage(this, text, QStringLiteral("All 790 bytes left the line. Read preset 15 back to check it, "
+                                               "or load the file again."));
+        break;
+      case Kind::NotWritten:
+        ShowMessage(this, QStringLiteral("The EDID was not written to the device."),
+                    text + QStringLiteral(" Check the cable and the port, then load the file again."));
+        break;
+    }
+    UpdateData(false);
+  };
+  // The note waits for the unit's own copy: only an EDID that left whole
+  // and reads back the same is in the device's buffer.
+  if (host == nullptr || !host->PortOpen() || !host->WriteUserEdid(edid, shown)) {
     // The note would claim the device has the EDID; it has nothing.
     ShowMessage(this, QStringLiteral("The port is not open: the EDID was not sent to the device."),
                 QStringLiteral("Turn on the port (or search for the device), then load the file again."));
     UpdateData(false);
-    return;
   }
-  // The note waits for the line: only an EDID that left whole is in the
-  // device's buffer.
-  host->WhenWritten(ticket, [this](WriteOutcome outcome) {
-    if (outcome == WriteOutcome::Sent) {
-      ShowMessage(this, QStringLiteral("Note: EDID data is just saved to user define buffer. If want to use "
-                                       "this EDID, need to set the EDID to User_EDID."));
-    } else {
-      ShowMessage(this, QStringLiteral("The EDID was not written to the device."),
-                  QString::fromStdString(DescribeWriteOutcome(outcome)) +
-                      QStringLiteral(". Check the cable and the port, then load the file again."));
-    }
-    UpdateData(false);
-  });
 }
 
 void CEdidPage::OnPresetClicked(int index) {

@@ -9,7 +9,9 @@
 #include <span>
 #include <string>
 
+#include "EdidBuffer.h"
 #include "SerialChannel.h"
+#include "UserEdidWrite.h"
 
 namespace vantorq {
 
@@ -22,10 +24,11 @@ class CPageHost {
   // A read reply is awaited: received lines go to the read-back receiver,
   // and the file it saves is named by `pattern` (see EdidFilePattern).
   virtual void AwaitReadBack(std::string pattern) = 0;
-  // `done` runs once the write behind `ticket` has ended (sent whole, or
-  // not: a stalled or pulled line, a port closed under it), after the
-  // notification has been handled, never inside it.
-  virtual void WhenWritten(WriteTicket ticket, std::function<void(WriteOutcome)> done) = 0;
+  // Writes `edid` into the user EDID and reads it back to prove it kept;
+  // `done` runs once that has ended, after the notification or byte that
+  // ended it has been handled. False when nothing was sent (the port is
+  // closed); `done` never runs then.
+  virtual bool WriteUserEdid(EdidView edid, std::function<void(const UserEdidOutcome&)> done) = 0;
 
   static CPageHost* Of(QWidget* page) {
     QWidget* tab = page != nullptr ? page->parentWidget() : nullptr;

@@ -16,6 +16,7 @@
 #include "ManualEvent.h"
 #include "SerialPort.h"
 #include "WindowMessenger.h"
+#include "WriteOutcome.h"
 
 namespace vantorq {
 
@@ -43,28 +44,6 @@ inline constexpr int kMonitorExitCode = 100;
 
 // At most this many received bytes go to the owner in one hand-over.
 inline constexpr std::size_t kMaxBatchBytes = 1024;
-
-// How a write request ended.
-enum class WriteOutcome : std::uint8_t {
-  Sent,      // every byte left on the wire
-  Stalled,   // the line did not send it in time (flow control held, a stalled adapter)
-  Refused,   // the port refused it or cut it short (an adapter pulled)
-  Stopped,   // the port was closed before it was sent whole
-  Replaced,  // a later request took its place before it began
-};
-
-// The tickets QueueWrite hands out start at 1; 0 means refused.
-using WriteTicket = std::uint32_t;
-
-constexpr std::uintptr_t WriteResultParam(WriteTicket ticket, WriteOutcome outcome) {
-  return (static_cast<std::uintptr_t>(ticket) << 8) | static_cast<std::uintptr_t>(outcome);
-}
-constexpr WriteTicket WrittenTicket(std::uintptr_t wParam) { return static_cast<WriteTicket>(wParam >> 8); }
-constexpr WriteOutcome WrittenOutcome(std::uintptr_t wParam) { return static_cast<WriteOutcome>(wParam & 0xFF); }
-
-// What became of a write, in the operator's words: "The line did not send
-// it in time: ...".
-std::string DescribeWriteOutcome(WriteOutcome outcome);
 
 class CSerialChannel {
  public:

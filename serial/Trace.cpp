@@ -102,6 +102,22 @@ bool TraceEnabled() {
   return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
 }
 
+namespace {
+
+char32_t DecodeUtf8(std::string_view c) {
+  const auto b = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(c[k])); };
+  if (c.size() == 2) return (b(0) & 0x1F) << 6 | (b(1) & 0x3F);
+  if (c.size() == 3) return (b(0) & 0x0F) << 12 | (b(1) & 0x3F) << 6 | (b(2) & 0x3F);
+  return (b(0) & 0x07) << 18 | (b(1) & 0x3F) << 12 | (b(2) & 0x3F) << 6 | (b(3) & 0x3F);
+}
+
+bool Invisible(char32_t c) {
+  return c == 0xAD || c == 0x61C || c == 0x180E || (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
+         (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB);
+}
+
+}  // namespace
+
 std::string EscapeControls(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -133,10 +149,28 @@ std::string EscapeControls(std::string_view text) {
       ++i;
       continue;
     }
-    out.append(text.substr(i, length));
+    const char32_t code = DecodeUtf8(text.substr(i, length));
+    if (Invisible(code)) {
+      // A byte-order mark, a zero-width or a direction mark: shown, not
+      // obeyed, so that a quoted name reads as what it holds.
+      char shown[16];
+      std::snprintf(shown, sizeof shown, "\\u%04X", static_cast<unsigned>(code));
+      out += shown;
+    } else {
+      out.append(text.substr(i, length));
+    }
     i += length;
   }
   return out;
+}
+
+std::string Excerpt(std::string_view text, std::size_t limit, char quote) {
+  const std::string q(1, quote);
+  if (text.size() <= limit) return q + EscapeControls(text) + q;
+  std::size_t cut = limit;
+  // Not inside a character.
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return q + EscapeControls(text.substr(0, cut)) + q + "... (" + std::to_string(text.size()) + " bytes)";
 }
 
 std::string TraceText(TraceDirection direction, unsigned port, std::span<const std::uint8_t> bytes,

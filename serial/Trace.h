@@ -33,7 +33,14 @@ std::string TraceText(TraceDirection direction, unsigned port, std::span<const s
 // terminal: control characters, and bytes that are no UTF-8, become \xNN,
 // so that nothing read from a file or a lock folder can move a cursor,
 // recolour or retitle the operator's terminal.
+// Invisible characters (a byte-order mark, zero-width and direction marks)
+// become \uXXXX.
 std::string EscapeControls(std::string_view text);
+
+// A short quote of text from outside, for a message: escaped, in single
+// quotes, and cut after `limit` bytes with the whole size said
+// ("'ff ff ...'... (1048576 bytes)").
+std::string Excerpt(std::string_view text, std::size_t limit = 40, char quote = '\'');
 
 // One line on standard error (the line end is added). Written at once,
 // unless the background writer runs: then it is queued and never waited

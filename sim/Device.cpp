@@ -153,6 +153,17 @@ bool CDevice::StoreUserEdid(std::string_view hex) {
     Log("refused: user EDID has more than 256 bytes");
     return false;
   }
+  switch (m_userEdidFault) {
+    case UserEdidFault::None:
+      break;
+    case UserEdidFault::OneByteChanged:
+      edid[131] ^= 0x7F;
+      Log("fault: user EDID byte 131 stored changed");
+      break;
+    case UserEdidFault::Dropped:
+      Log("fault: user EDID dropped");
+      return false;
+  }
   m_presets[protocol::kUserPreset] = edid;
   return true;
 }

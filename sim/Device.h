@@ -14,6 +14,13 @@
 
 namespace vantorq::sim {
 
+// What a faulty unit does with a user EDID it receives whole.
+enum class UserEdidFault {
+  None,
+  OneByteChanged,  // stored with byte 131 changed (a flipped cell)
+  Dropped,         // not stored at all (a full or failing buffer)
+};
+
 class CDevice {
  public:
   // `log` receives one line per command received, per line answered and
@@ -39,6 +46,7 @@ class CDevice {
   // that does not confirm), and a noise byte inside every EDID reply.
   void IgnoreSettings(bool ignore) { m_ignoreSettings = ignore; }
   void GarbleReplies(bool garble) { m_garble = garble; }
+  void SetUserEdidFault(UserEdidFault fault) { m_userEdidFault = fault; }
 
   // A line longer than this is not a command; it is dropped.
   static constexpr std::size_t kMaxLine = 4096;
@@ -60,6 +68,7 @@ class CDevice {
   std::vector<std::string> m_commands;
   bool m_ignoreSettings = false;
   bool m_garble = false;
+  UserEdidFault m_userEdidFault = UserEdidFault::None;
 };
 
 }  // namespace vantorq::sim

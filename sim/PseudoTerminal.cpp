@@ -120,9 +120,22 @@ std::string CPortFolder::LinkPath(unsigned com) const {
 
 bool CPortFolder::Link(unsigned com, const std::string& target) {
   const std::string link = LinkPath(com);
-  ::unlink(link.c_str());
-  if (::symlink(target.c_str(), link.c_str()) != 0) return false;
-  if (std::find(m_links.begin(), m_links.end(), com) == m_links.end()) m_links.push_back(com);
+  const bool ours = std::find(m_links.begin(), m_links.end(), com) != m_links.end();
+  if (!ours) {
+    // Whatever is there already is someone else's: never replaced, never
+    // removed at the end.
+    if (::symlink(target.c_str(), link.c_str()) != 0) return false;
+    m_links.push_back(com);
+    return true;
+  }
+  // Our own link, moved to a new terminal in one step.
+  const std::string temp = link + ".new~";
+  ::unlink(temp.c_str());
+  if (::symlink(target.c_str(), temp.c_str()) != 0) return false;
+  if (::rename(temp.c_str(), link.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return false;
+  }
   return true;
 }
 

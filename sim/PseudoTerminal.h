@@ -57,6 +57,8 @@ class CPortFolder {
   CPortFolder& operator=(const CPortFolder&) = delete;
 
   const std::string& Path() const { return m_path; }
+  // Makes COMn lead to `target`; false (errno EEXIST) when the name is
+  // taken by an entry this folder did not make.
   bool Link(unsigned com, const std::string& target);
   void Unlink(unsigned com);
   std::string LinkPath(unsigned com) const;

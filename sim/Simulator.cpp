@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <random>
 
 namespace vantorq::sim {
@@ -19,7 +21,9 @@ constexpr auto kReplugDelay = std::chrono::milliseconds(200);
 }  // namespace
 
 CSimulator::CSimulator(SimOptions options)
-    : m_options(std::move(options)), m_device([this](const std::string& line) { AddLog(line); }) {}
+    : m_options(std::move(options)), m_device([this](const std::string& line) { AddLog(line); }) {
+  m_device.SetUserEdidFault(m_options.userEdidFault);
+}
 
 CSimulator::~CSimulator() { Stop(); }
 
@@ -39,7 +43,11 @@ bool CSimulator::Attach(Port& port, std::string& error) {
     return false;
   }
   if (!m_folder->Link(port.com, port.pty->FarPath())) {
-    error = "cannot link " + m_folder->LinkPath(port.com);
+    const int why = errno;
+    error = why == EEXIST ? m_folder->LinkPath(port.com) +
+                                " exists and is not one of the simulator's links: it was left as it is; choose an "
+                                "empty folder"
+                          : "cannot link " + m_folder->LinkPath(port.com) + ": " + std::strerror(why);
     return false;
   }
   return true;

@@ -25,6 +25,7 @@ struct SimOptions {
   bool noise = false;             // junk between the lines sent
   int splitMs = 0;                // each line sent in two halves, this far apart
   long hangUpAfter = -1;          // drop the line once after this many bytes sent
+  UserEdidFault userEdidFault = UserEdidFault::None;
 };
 
 class CSimulator {

@@ -9,6 +9,8 @@
 #include <string_view>
 
 #include "Simulator.h"
+#include "StandardStreams.h"
+#include "Trace.h"
 
 namespace {
 
@@ -26,6 +28,8 @@ constexpr const char* kUsage =
     "  --noise             send junk lines between the lines\n"
     "  --split-ms MS       send each line in two halves, MS milliseconds apart\n"
     "  --hang-up-after N   drop the line once after N bytes sent, then replug\n"
+    "  --user-edid-fault changed|dropped\n"
+    "                      store a user EDID with byte 131 changed, or not at all\n"
     "Run the console with VANTORQ_PORT_DIR set to the printed folder.\n";
 
 bool ParseNumber(std::string_view text, long& value) {
@@ -64,6 +68,7 @@ int Fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vantorq::GuardStandardStreams();
   vantorq::sim::SimOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -97,15 +102,19 @@ int main(int argc, char** argv) {
     } else if (arg == "--hang-up-after") {
       if (!value(v) || !ParseNumber(v, n) || n < 0) return Fail("--hang-up-after needs a count");
       options.hangUpAfter = n;
+    } else if (arg == "--user-edid-fault") {
+      if (!value(v) || (v != "changed" && v != "dropped")) return Fail("--user-edid-fault needs changed or dropped");
+      options.userEdidFault = v == "changed" ? vantorq::sim::UserEdidFault::OneByteChanged
+                                             : vantorq::sim::UserEdidFault::Dropped;
     } else {
-      return Fail("unknown option " + std::string(arg));
+      return Fail("unknown option " + vantorq::Excerpt(arg));
     }
   }
 
   struct sigaction action {};
   action.sa_handler = OnSignal;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  // Every way a terminal or a service manager ends it: the links go too.
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(sig, &action, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 
   vantorq::sim::CSimulator simulator(options);

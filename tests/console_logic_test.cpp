@@ -22,6 +22,7 @@
 #include "EdidSummary.h"
 #include "ReadBackService.h"
 #include "Support.h"
+#include "WriteWaits.h"
 
 namespace vantorq {
 namespace {
@@ -79,6 +80,60 @@ TEST(ByteRouter, TheReplyEndsTheWaitAndTheNextStatusLineCountsAgain) {
   EXPECT_EQ(last.line, reply);
   EXPECT_EQ(router.m_bReadBack, 0);
   EXPECT_EQ(Feed(router, "IN1 EDID 03\r\n"), std::vector<Kind>{Kind::EdidStatus});
+}
+
+TEST(ByteRouter, EachReplyGoesToWhoeverAskedForItInTheOrderAsked) {
+  const std::string reply = "IN1 EDID 15 DATA 00 ff\r\n";
+  auto owners = [&](CByteRouter& router, int replies) {
+    std::vector<ReplyFor> got;
+    for (int i = 0; i < replies; ++i) {
+      for (char c : reply) {
+        const RouterEvent e = router.OnSerialByte(static_cast<std::uint8_t>(c), 1, false);
+        if (e.kind == Kind::ReadBackLine) got.push_back(e.replyFor);
+      }
+    }
+    return got;
+  };
+  using R = ReplyFor;
+  const struct {
+    const char* name;
+    std::vector<R> asked;
+    bool forgetVerification;
+    std::vector<R> owners;  // of three replies
+  } cases[] = {
+      {"the page, then a verification", {R::Page, R::Verification}, false, {R::Page, R::Verification}},
+      {"a verification, then the page", {R::Verification, R::Page}, false, {R::Verification, R::Page}},
+      {"the page asked twice waits for one reply", {R::Page, R::Page, R::Verification}, false,
+       {R::Page, R::Verification}},
+      {"a verification whose time ran out", {R::Verification, R::Page}, true, {R::Page}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CByteRouter router;
+    for (R who : c.asked) router.AwaitReadBack(who);
+    if (c.forgetVerification) router.ForgetReadBack(R::Verification);
+    EXPECT_EQ(owners(router, 3), c.owners);
+    EXPECT_EQ(router.m_bReadBack, 0) << "status lines count again";
+  }
+}
+
+TEST(WriteWaits, EveryAwaitedWriteIsToldOnceAndAReplacedOneByTheNextOnesOutcome) {
+  std::vector<std::pair<int, WriteOutcome>> told;
+  std::vector<std::function<void()>> posted;
+  CWriteWaits waits([&](std::function<void()> f) { posted.push_back(std::move(f)); });
+  for (WriteTicket t : {1u, 2u, 3u, 4u}) waits.Await(t, [&, t](WriteOutcome o) { told.emplace_back(t, o); });
+  waits.OnWritten(1, WriteOutcome::Sent);
+  waits.OnWritten(3, WriteOutcome::Stalled);  // 2 never began: a later one was told
+  EXPECT_TRUE(told.empty()) << "told only once the notification has been handled";
+  for (auto& f : posted) f();
+  posted.clear();
+  waits.EndAll(WriteOutcome::Stopped);
+  for (auto& f : posted) f();
+  EXPECT_EQ(told, (std::vector<std::pair<int, WriteOutcome>>{{1, WriteOutcome::Sent},
+                                                            {2, WriteOutcome::Replaced},
+                                                            {3, WriteOutcome::Stalled},
+                                                            {4, WriteOutcome::Stopped}}));
+  EXPECT_TRUE(waits.Empty());
 }
 
 TEST(ByteRouter, ALineWithoutEndIsDiscardedThroughItsLineFeedAndNeverGrows) {
@@ -344,15 +399,7 @@ TEST(ReadBackRequest, TheChoiceNamesTheCommandAndThePrefix) {
   }
 }
 
-std::string ReplyOf(const EdidBuffer& edid, std::size_t pairs = kEdidSize) {
-  std::string line = "OUT1 EDID DATA";
-  for (std::size_t i = 0; i < pairs; ++i) {
-    char pair[4];
-    std::snprintf(pair, sizeof pair, " %02x", edid[i]);
-    line += pair;
-  }
-  return line + "\r\n";
-}
+std::string ReplyOf(const EdidBuffer& edid, std::size_t pairs = kEdidSize) { return test::EdidReply(edid, pairs); }
 
 class ReadBack : public ::testing::Test {
  protected:

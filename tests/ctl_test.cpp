@@ -1,13 +1,25 @@
 // vantorq-ctl as a script runs it, against the simulated device: each
 // command's bytes on the line and what it prints, each exit status, a
-// setup carried from one unit to another, and the setup file's rules.
+// setup carried from one unit to another, the setup file's rules, and the
+// program under hostile use. Its commands are also driven in-process on a
+// line double, where a write can be made to fail at an exact byte.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <QTimer>
+
+#include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "Commands.h"
+#include "CtlCommands.h"
+#include "CtlSession.h"
+#include "LineDouble.h"
 #include "Presets.h"
 #include "SerialChannel.h"
 #include "SetupFile.h"
@@ -17,10 +29,32 @@ namespace vantorq {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 template <std::size_t N>
 std::string Bytes(const protocol::CommandBytes<N>& c) {
   return {c.begin(), c.end()};
+}
+
+std::string Bytes(const EdidBuffer& e) { return {e.begin(), e.end()}; }
+
+// An EDID whose bytes differ from the simulator's own: byte 131 is 7f.
+EdidBuffer Mine() {
+  EdidBuffer mine{};
+  for (std::size_t i = 0; i < mine.size(); ++i) mine[i] = static_cast<std::uint8_t>(i);
+  std::copy(kEdidHeader.begin(), kEdidHeader.end(), mine.begin());
+  mine[131] = 0x7F;
+  return mine;
+}
+
+// Whether process `pid` handles `sig` itself by now.
+bool Catches(pid_t pid, int sig) {
+  std::string status;
+  if (!test::ReadFile("/proc/" + std::to_string(pid) + "/status", status)) return false;
+  const auto at = status.find("SigCgt:");
+  if (at == std::string::npos) return false;
+  const unsigned long long mask = std::stoull(status.substr(at + 7), nullptr, 16);
+  return ((mask >> (sig - 1)) & 1) != 0;
 }
 
 class Ctl : public ::testing::Test {
@@ -46,29 +80,39 @@ class Ctl : public ::testing::Test {
   std::size_t m_seen = 0;
 };
 
+// The device's answers come within the default 0.5 s; a loaded test
+// machine gets more, so that only a fault fails.
+constexpr const char* kPort5 = "--timeout 5 --port COM5";
+
 TEST_F(Ctl, EveryCommandSendsThePagesBytesAndPrintsItsResult) {
   Start();
-  EdidBuffer mine{};
-  for (std::size_t i = 0; i < mine.size(); ++i) mine[i] = static_cast<std::uint8_t>(i);
-  std::copy(kEdidHeader.begin(), kEdidHeader.end(), mine.begin());
+  const EdidBuffer mine = Mine();
   ASSERT_TRUE(test::WriteFile("mine.bin", Bytes(mine)));
   const std::string probe = Bytes(protocol::ProbeCommand());
+  const std::string p = kPort5;
   const struct {
     std::string args;
     std::string out;
     std::string bytes;  // what the device received, byte for byte
   } cases[] = {
       {"find", "COM5\n", probe},
-      {"--port COM5 status", "preset 7 4K60Hz_3D_8CH\nscaler 0 BYPASS\nenhancement 0 Off\n", probe},
-      {"--port COM5 set preset 3", "preset 3 4K30Hz_3D_2CH\n", Bytes(protocol::PresetCommand(3)) + probe},
-      {"--port COM5 set scaler 2", "scaler 2 2K->4K\n", Bytes(protocol::ScalerCommand(2)) + probe},
-      {"--port COM5 set enhancement 3", "enhancement 3 Strong\n", Bytes(protocol::EnhancementCommand(3)) + probe},
-      {"--port COM5 read-edid output -o out.bin", "", Bytes(protocol::OutputEdidReadCommand())},
-      {"--port COM5 write-user-edid mine.bin",
-       "user EDID written: 790 bytes sent whole; choose preset 15 (User_EDID) to use it\n",
+      {p + " find", "COM5\n", probe},
+      {p + " status", "preset 7 4K60Hz_3D_8CH\nscaler 0 BYPASS\nenhancement 0 Off\n", probe},
+      {p + " set preset 3", "preset 3 4K30Hz_3D_2CH\n", Bytes(protocol::PresetCommand(3)) + probe},
+      {p + " set scaler 2", "scaler 2 2K->4K\n", Bytes(protocol::ScalerCommand(2)) + probe},
+      {p + " set enhancement 3", "enhancement 3 Strong\n", Bytes(protocol::EnhancementCommand(3)) + probe},
+      {p + " read-edid output -o out.bin", "", Bytes(protocol::OutputEdidReadCommand())},
+      {p + " write-user-edid mine.bin",
+       "user EDID written: 790 bytes sent whole; choose preset 15 (User_EDID) to use it\n"
+       "Verified: the unit holds the 256 bytes written.\n",
+       Bytes(protocol::UserEdidWriteCommand(mine)) + Bytes(protocol::InputEdidReadCommand(15))},
+      {p + " --no-verify write-user-edid mine.bin",
+       "user EDID written: 790 bytes sent whole; choose preset 15 (User_EDID) to use it\n"
+       "Not verified: --no-verify was given.\n",
        Bytes(protocol::UserEdidWriteCommand(mine))},
-      {"--port " + m_sim->PortDir() + "/COM5 read-edid input 15", Bytes(mine),
+      {"--timeout 5 --port " + m_sim->PortDir() + "/COM5 read-edid input 15", Bytes(mine),
        Bytes(protocol::InputEdidReadCommand(15))},
+      {"--timeout 5 --port=" + m_sim->PortDir() + "/COM5 find", m_sim->PortDir() + "/COM5\n", probe},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -88,8 +132,18 @@ TEST_F(Ctl, EveryCommandSendsThePagesBytesAndPrintsItsResult) {
 
 TEST_F(Ctl, EachFailureHasItsExitStatusAndItsReason) {
   Start({.com = 5, .silent = {6}});
+  const std::string dir = m_sim->PortDir();
+  const std::string p = kPort5;
   ASSERT_TRUE(test::WriteFile("bad.txt", "vantorq-setup 1\npreset 7 4K60Hz_3D_8CH\ncolour 3\n"));
+  ASSERT_TRUE(test::WriteFile("bom.txt", "vantorq-setup 1\n\xEF\xBB\xBFpreset 7 4K60Hz_3D_8CH\n"));
+  ASSERT_TRUE(test::WriteFile("long.txt", "vantorq-setup 1\n" + std::string(60000, 'x') + "\n"));
+  ASSERT_TRUE(test::WriteFile("huge.txt", FormatSetup({}) + "# " + std::string(64 << 10, '#') + "\ncolour 3\n"));
   ASSERT_TRUE(test::WriteFile("words.bin", "hello, world\n"));
+  const std::string edid = Bytes(Mine());
+  for (std::size_t size : {127, 255, 257, 10 << 20}) {
+    std::string bytes = edid + std::string(size > edid.size() ? size - edid.size() : 0, '\xFF');
+    ASSERT_TRUE(test::WriteFile(std::to_string(size) + ".bin", bytes.substr(0, size)));
+  }
   const struct {
     const char* name;
     std::function<void(sim::CDevice&)> fault;
@@ -97,20 +151,42 @@ TEST_F(Ctl, EachFailureHasItsExitStatusAndItsReason) {
     int status;
     std::string err;  // the start of what standard error says
   } cases[] = {
-      {"a unit that does not confirm", [](sim::CDevice& d) { d.IgnoreSettings(true); }, "--port COM5 set preset 3", 1,
+      {"a unit that does not confirm", [](sim::CDevice& d) { d.IgnoreSettings(true); }, p + " set preset 3", 1,
        "vantorq-ctl: preset 3 4K30Hz_3D_2CH: not confirmed: the device reports preset 7 4K60Hz_3D_8CH\n"},
-      {"a garbled reply", [](sim::CDevice& d) { d.GarbleReplies(true); }, "--port COM5 read-edid output -o x.bin", 1,
-       "vantorq-ctl: read-edid: The EDID reply was garbled on the line: byte 131 of 256 was split by a stray "
+      {"a garbled reply", [](sim::CDevice& d) { d.GarbleReplies(true); }, p + " read-edid output -o x.bin", 1,
+       "vantorq-ctl: read-edid: COM5: The EDID reply was garbled on the line: byte 131 of 256 was split by a stray "
        "character. Nothing was written.\n"},
-      {"no answer", {}, "--timeout 0.1 --port COM6 status", 1, "vantorq-ctl: status: no answer within 100 ms\n"},
+      {"no answer", {}, "--timeout 0.1 --port COM6 status", 1, "vantorq-ctl: status: COM6: no answer within 100 ms.\n"},
+      {"no answer on a path", {}, "--timeout 0.1 --port " + dir + "/COM6 status", 1,
+       "vantorq-ctl: status: " + dir + "/COM6: no answer within 100 ms.\n"},
+      {"no EDID reply", {}, "--timeout 0.1 --port COM6 read-edid output -o x.bin", 1,
+       "vantorq-ctl: read-edid: COM6: no EDID reply within 237 ms. Nothing was written.\n"},
+      {"find on a silent port", {}, "--timeout 0.1 --port COM6 find", 1,
+       "vantorq-ctl: find: COM6: no answer within 100 ms.\n"},
+      {"find on no serial line", {}, "--timeout 0.1 --port /dev/ptmx find", 1,
+       "vantorq-ctl: find: /dev/ptmx: no answer within 100 ms.\n"},
       {"a missing port", {}, "--port COM9 status", 2, "vantorq-ctl: cannot open COM9 ("},
-      {"a wrong setting", {}, "set preset 16", 2, "vantorq-ctl: preset takes a number from 0 to 15, not '16'\nusage:"},
-      {"an unknown command", {}, "reboot", 2, "vantorq-ctl: unknown command 'reboot'\nusage:"},
-      {"a setup file with an unknown key", {}, "--port COM5 apply-setup bad.txt", 2,
+      {"a missing path", {}, "--port /dev/null/tty status", 2, "vantorq-ctl: cannot open /dev/null/tty: no such device\n"},
+      {"a setup file with an unknown key", {}, p + " apply-setup bad.txt", 2,
        "vantorq-ctl: bad.txt: line 3: unknown key 'colour'\n"},
-      {"a file that is no EDID", {}, "--port COM5 write-user-edid words.bin", 2, "vantorq-ctl: words.bin: no EDID in it\n"},
-      {"a file that is not there", {}, "--port COM5 apply-setup none.txt", 2,
-       "vantorq-ctl: none.txt: No such file or directory\n"},
+      {"a byte-order mark inside", {}, p + " apply-setup bom.txt", 2,
+       "vantorq-ctl: bom.txt: line 2: unknown key '\\uFEFFpreset'\n"},
+      {"a line of 60000 bytes", {}, p + " apply-setup long.txt", 2,
+       "vantorq-ctl: long.txt: line 2: unknown key 'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx'... (60000 bytes)\n"},
+      {"a setup file over 64 KiB", {}, p + " apply-setup huge.txt", 2,
+       "vantorq-ctl: huge.txt: larger than 64 KiB: no setup file is that large; nothing was sent\n"},
+      {"a file that is no EDID", {}, p + " write-user-edid words.bin", 2,
+       "vantorq-ctl: words.bin: no EDID in it. Nothing was sent to the device.\n"},
+      {"127 bytes", {}, p + " write-user-edid 127.bin", 2,
+       "vantorq-ctl: 127.bin holds 127 bytes: an EDID for the unit holds 128 (the base block) or 256. Nothing was "
+       "sent to the device.\n"},
+      {"255 bytes", {}, p + " write-user-edid 255.bin", 2, "vantorq-ctl: 255.bin holds 255 bytes"},
+      {"257 bytes", {}, p + " write-user-edid 257.bin", 2, "vantorq-ctl: 257.bin holds 257 bytes"},
+      {"10 MB", {}, p + " write-user-edid 10485760.bin", 2,
+       "vantorq-ctl: 10485760.bin: larger than 1024 KiB: an EDID for the unit holds 128 or 256 bytes. Nothing was "
+       "sent to the device.\n"},
+      {"a file that is not there", {}, p + " apply-setup none.txt", 2,
+       "vantorq-ctl: none.txt: No such file or directory; nothing was sent\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -119,12 +195,21 @@ TEST_F(Ctl, EachFailureHasItsExitStatusAndItsReason) {
     const test::Ran ran = Run(c.args);
     EXPECT_EQ(ran.status, c.status);
     EXPECT_EQ(ran.err.rfind(c.err, 0), 0u) << ran.err;
-    EXPECT_FALSE(fs::exists("x.bin")) << "nothing is written from a garbled reply";
+    EXPECT_FALSE(fs::exists("x.bin")) << "nothing is written from a garbled or missing reply";
+    if (c.status == 2) {
+      EXPECT_EQ(Received(), "") << "a wrong file or port sends nothing";
+    }
     m_sim->WithDevice([](sim::CDevice& d) {
       d.IgnoreSettings(false);
       d.GarbleReplies(false);
     });
   }
+  // A 128-byte EDID goes as the console sends it: completed with 0xFF.
+  ASSERT_TRUE(test::WriteFile("128.bin", edid.substr(0, 128)));
+  EXPECT_EQ(Run(p + " --no-verify write-user-edid 128.bin").status, 0);
+  EdidBuffer completed = Mine();
+  std::fill(completed.begin() + 128, completed.end(), 0xFF);
+  EXPECT_EQ(Received(), Bytes(protocol::UserEdidWriteCommand(completed)));
   // No device anywhere: said, with what the console says beneath its message.
   const std::string empty = m_work.Path() + "/no-ports";
   fs::create_directory(empty);
@@ -146,33 +231,440 @@ TEST_F(Ctl, EachFailureHasItsExitStatusAndItsReason) {
   }
 }
 
-TEST_F(Ctl, ASetupSavedFromOneUnitMakesAnotherTheSame) {
+TEST_F(Ctl, ACommandLineIsTakenWhollyOrRefusedBeforeAnythingIsSent) {
   Start();
-  sim::CSimulator other({.com = 5, .fast = true});
-  std::string error;
-  ASSERT_TRUE(other.StartThread(error)) << error;
-  const std::string first = Line(m_sim->PortDir() + "/COM5");
-  const std::string second = Line(other.PortDir() + "/COM5");
-  EdidBuffer mine{};
-  std::copy(kEdidHeader.begin(), kEdidHeader.end(), mine.begin());
-  mine[20] = 0x80;
-  ASSERT_TRUE(test::WriteFile("mine.bin", Bytes(mine)));
-  for (const std::string args : {" write-user-edid mine.bin", " set enhancement 2", " set scaler 3", " set preset 11"}) {
-    ASSERT_EQ(Run(first + args).status, 0) << args;
+  ASSERT_TRUE(test::WriteFile("mine.bin", Bytes(Mine())));
+  const struct {
+    std::string args;
+    std::string err;  // after "vantorq-ctl: "; empty: accepted
+  } cases[] = {
+      {"--port '' status", "--port needs a port: COM1..COM99, or a device path such as /dev/ttyUSB0"},
+      {"--port= status", "--port needs a port"},
+      {"--port COM0 status", "--port takes COM1..COM99 or a device path (with a /), not 'COM0'"},
+      {"--port COM100 status", "--port takes COM1..COM99 or a device path (with a /), not 'COM100'"},
+      {"--port COM05 status", "--port takes COM1..COM99"},
+      {"--port unit7-COM5 status", "--port takes COM1..COM99"},
+      {"--port COM5 --port COM5 status", "--port given twice"},
+      {"status --port", "--port needs a value"},
+      {"--timeout 0 status", "--timeout takes seconds, more than 0 and at most 3600, not '0'"},
+      {"--timeout 3600.001 status", "--timeout takes seconds"},
+      {"--timeout '' status", "--timeout takes seconds"},
+      {"set preset -1", "preset takes a number from 0 to 15, not '-1'"},
+      {"set preset 16", "preset takes a number from 0 to 15, not '16'"},
+      {"set preset ''", "set: an empty argument"},
+      {"set scaler 4", "scaler takes a number from 0 to 3, not '4'"},
+      {"set enhancement 4", "enhancement takes a number from 0 to 3, not '4'"},
+      {"set enhancement 1x", "enhancement takes a number from 0 to 3, not '1x'"},
+      {"set colour 1", "set what? preset, scaler or enhancement, not 'colour'"},
+      {"read-edid input 16", "read-edid output, or read-edid input N with N from 0 to 15"},
+      {"read-edid input -1", "read-edid output, or read-edid input N"},
+      {"read-edid output -o ''", "-o needs a file name (- for standard output)"},
+      {"read-edid output -o a -o b", "-o given twice"},
+      {"status -o x", "-o goes with read-edid"},
+      {"status --no-verify", "--no-verify goes with write-user-edid and apply-setup"},
+      {"--frobnicate status", "unknown option '--frobnicate'"},
+      {"write-user-edid ''", "write-user-edid: an empty argument"},
+      {"\"$(printf '\\033[2J')\"", "unknown command '\\x1b[2J'"},
+      {"", "no command given"},
+      // The last value of each range, and -- before a file that looks like an option.
+      {"--timeout 3600 --port COM5 set preset 15", ""},
+      {"--timeout 5 --port com5 set preset 0", ""},
+      {"--timeout 5 --port COM5 set scaler 3", ""},
+      {"--timeout 5 --port COM5 set enhancement 0", ""},
+      {"--timeout 5 --port COM5 read-edid input 15 -o -", ""},
+      {"--timeout 5 --port COM5 --no-verify -- write-user-edid -mine.bin", ""},
+  };
+  ASSERT_TRUE(test::WriteFile("-mine.bin", Bytes(Mine())));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const test::Ran ran = Run(c.args + " | cat");
+    if (c.err.empty()) {
+      EXPECT_EQ(ran.err, "");
+      continue;
+    }
+    EXPECT_EQ(ran.err.rfind("vantorq-ctl: " + c.err, 0), 0u) << ran.err;
+    EXPECT_NE(ran.err.find("\nusage: vantorq-ctl"), std::string::npos);
+    EXPECT_EQ(Received(), "") << "nothing is sent on a wrong command line";
   }
-  const test::Ran saved = Run(first + " save-setup unit.txt");
-  EXPECT_EQ(saved.status, 0) << saved.err;
-  EXPECT_EQ(saved.out, "saved unit.txt: preset 11 4K30Hz_3D_6CH_HDR, scaler 3 HDBT C mode, enhancement 2 Medium, user EDID\n");
-  m_sim->WithDevice([](sim::CDevice& d) { EXPECT_EQ(d.Preset(), 11) << "the preset it had is set again"; });
-  const test::Ran applied = Run(second + " apply-setup unit.txt");
-  EXPECT_EQ(applied.status, 0) << applied.err;
-  sim::Edid a{}, b{};
-  std::tuple<int, int, int> stateA, stateB;
-  m_sim->WithDevice([&](sim::CDevice& d) { a = d.EdidOf(15); stateA = {d.Preset(), d.Scaler(), d.Enhancement()}; });
-  other.WithDevice([&](sim::CDevice& d) { b = d.EdidOf(15); stateB = {d.Preset(), d.Scaler(), d.Enhancement()}; });
-  EXPECT_EQ(a, mine);
-  EXPECT_EQ(b, a);
-  EXPECT_EQ(stateB, stateA);
+  // COM99 is a port: it is looked for, not refused.
+  const test::Ran last = Run("--port COM99 status");
+  EXPECT_EQ(last.status, 2);
+  EXPECT_EQ(last.err.rfind("vantorq-ctl: cannot open COM99 (", 0), 0u) << last.err;
+}
+
+TEST_F(Ctl, AUserEdidCountsAsWrittenOnlyOnceTheUnitProvesItKeptIt) {
+  Start({.com = 5, .silent = {6}});
+  ASSERT_TRUE(test::WriteFile("mine.bin", Bytes(Mine())));
+  ASSERT_TRUE(test::WriteFile("unit.txt", FormatSetup(vantorq::Setup{11, 3, 2, Mine()})));
+  const std::string p = kPort5;
+  const std::string kept = Bytes(protocol::UserEdidWriteCommand(Mine())) + Bytes(protocol::InputEdidReadCommand(15));
+  const struct {
+    const char* name;
+    sim::UserEdidFault fault;
+    bool garble;
+    std::string args;
+    int status;
+    std::string text;  // standard output, or the start of standard error
+    std::string bytes;
+  } cases[] = {
+      {"changed", sim::UserEdidFault::OneByteChanged, false, p + " write-user-edid mine.bin", 1,
+       "vantorq-ctl: write-user-edid: COM5: 790 bytes sent whole, but: The unit does not hold the EDID that was "
+       "written: byte 131 reads 00 where 7f was written.\n",
+       kept},
+      {"nothing attached", sim::UserEdidFault::None, false, "--timeout 0.1 --port COM6 write-user-edid mine.bin", 1,
+       "vantorq-ctl: write-user-edid: COM6: 790 bytes sent whole, but: No EDID reply came within 242 ms. The write "
+       "could not be verified.\n",
+       ""},
+      {"garbled", sim::UserEdidFault::None, true, p + " write-user-edid mine.bin", 1,
+       "vantorq-ctl: write-user-edid: COM5: 790 bytes sent whole, but: The EDID reply was garbled on the line: byte "
+       "131 of 256 was split by a stray character. The write could not be verified.\n",
+       kept},
+      {"not kept, in a setup", sim::UserEdidFault::OneByteChanged, false, p + " apply-setup unit.txt", 1,
+       "vantorq-ctl: apply-setup: COM5: enhancement 2 Medium, scaler 3 HDBT C mode and user EDID sent; preset not "
+       "sent: the user EDID is not proven: The unit does not hold the EDID that was written: byte 131",
+       Bytes(protocol::EnhancementCommand(2)) + Bytes(protocol::ScalerCommand(3)) + kept},
+      {"kept, in a setup", sim::UserEdidFault::None, false, p + " apply-setup unit.txt", 0,
+       "applied unit.txt: preset 11 4K30Hz_3D_6CH_HDR, scaler 3 HDBT C mode, enhancement 2 Medium, user EDID; "
+       "verified: the three settings as the unit reports them, the user EDID as read back from preset 15\n",
+       Bytes(protocol::EnhancementCommand(2)) + Bytes(protocol::ScalerCommand(3)) + kept +
+           Bytes(protocol::PresetCommand(11)) + Bytes(protocol::ProbeCommand())},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_sim->WithDevice([&](sim::CDevice& d) {
+      d.SetUserEdidFault(c.fault);
+      d.GarbleReplies(c.garble);
+    });
+    const test::Ran ran = Run(c.args);
+    EXPECT_EQ(ran.status, c.status);
+    const std::string& said = c.status == 0 ? ran.out : ran.err;
+    EXPECT_EQ(said.rfind(c.text, 0), 0u) << said;
+    EXPECT_EQ(Received(), c.bytes);
+  }
+}
+
+TEST_F(Ctl, OutputsAreWrittenIntoWhatIsThereAndNothingIsReplaced) {
+  Start();
+  const std::string p = kPort5;
+  std::string edid;
+  m_sim->WithDevice([&](sim::CDevice& d) { edid = Bytes(d.OutputEdid()); });
+  // A file with a second name and its own mode; a link to a file; a link
+  // to nowhere; a folder; a FIFO with a reader; a terminal.
+  ASSERT_TRUE(test::WriteFile("linked.bin", "old"));
+  ::chmod("linked.bin", 0640);
+  ASSERT_EQ(::link("linked.bin", "other-name.bin"), 0);
+  ASSERT_TRUE(test::WriteFile("target.bin", "old"));
+  fs::create_symlink("target.bin", "via-link.bin");
+  fs::create_symlink("nowhere/x.bin", "dangling.bin");
+  fs::create_directory("folder");
+  ASSERT_EQ(::mkfifo("fifo", 0600), 0);
+  std::string fromFifo;
+  std::thread reader([&] { test::ReadFile("fifo", fromFifo); });
+  auto terminal = sim::CPseudoTerminal::Create();
+  ASSERT_NE(terminal, nullptr);
+  const std::string tty = terminal->FarPath();
+  const struct {
+    std::string args;
+    int status;
+    std::string out;  // standard output
+    std::string err;  // the start of standard error
+  } cases[] = {
+      {p + " read-edid output -o new.bin", 0, "", ""},
+      {p + " read-edid output -o linked.bin", 0, "", ""},
+      {p + " read-edid output -o via-link.bin", 0, "", ""},
+      {p + " read-edid output -o fifo", 0, "", ""},
+      {p + " read-edid output -o -", 0, edid, ""},
+      {p + " read-edid output -o /dev/fd/1", 0, edid, ""},
+      {p + " read-edid output -o ./-", 0, "", ""},
+      {p + " read-edid output -o dangling.bin", 2, "",
+       "vantorq-ctl: dangling.bin: it is a link that leads nowhere; no file is made through it; the EDID was not "
+       "written\n"},
+      {p + " read-edid output -o folder", 2, "", "vantorq-ctl: folder: it is a folder; the EDID was not written\n"},
+      {p + " read-edid output -o " + tty, 2, "",
+       "vantorq-ctl: " + tty + ": it is a terminal, and these are binary bytes that a terminal would take as commands"},
+      {p + " read-edid output > " + tty, 2, "", "vantorq-ctl: read-edid: standard output is a terminal"},
+      {p + " save-setup " + tty, 0, "saved " + tty + ": preset 7 4K60Hz_3D_8CH, scaler 0 BYPASS, enhancement 0 Off, "
+                                    "user EDID\n", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const test::Ran ran = Run(c.args);
+    EXPECT_EQ(ran.status, c.status);
+    EXPECT_EQ(ran.out, c.out);
+    EXPECT_EQ(ran.err.rfind(c.err, 0), 0u) << ran.err;
+  }
+  reader.join();
+  EXPECT_EQ(fromFifo, edid);
+  EXPECT_EQ(fs::status("fifo").type(), fs::file_type::fifo);
+  std::string text;
+  for (const char* name : {"new.bin", "linked.bin", "other-name.bin", "target.bin", "-"}) {
+    ASSERT_TRUE(test::ReadFile(name, text)) << name;
+    EXPECT_EQ(text, edid) << name;
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat("linked.bin", &st), 0);
+  EXPECT_EQ(st.st_nlink, 2u) << "its other name still names it";
+  EXPECT_EQ(st.st_mode & 0777, 0640u) << "its mode is kept";
+  EXPECT_TRUE(fs::is_symlink("via-link.bin"));
+  EXPECT_TRUE(fs::is_symlink("dangling.bin"));
+  EXPECT_FALSE(fs::exists("nowhere"));
+  EXPECT_TRUE(fs::is_empty("folder"));
+  EXPECT_EQ(fs::status(tty).type(), fs::file_type::character);
+  const auto shown = terminal->Receive(1000ms);
+  EXPECT_EQ(ParseSetup(std::string(shown.begin(), shown.end())).ok, true) << "the setup reached the terminal";
+}
+
+TEST_F(Ctl, AResultThatCannotBePrintedIsSaidAndTheCommandStillCounts) {
+  Start();
+  const std::string p = kPort5;
+  const struct {
+    std::string args;
+    std::string err;
+  } cases[] = {
+      {p + " set preset 3 > /dev/full",
+       "vantorq-ctl: standard output: No space left on device: done, but not reported there: preset 3 4K30Hz_3D_2CH\n"},
+      {p + " set scaler 1 >&-",
+       "vantorq-ctl: standard output is closed: done, but not reported there: scaler 1 4K->2K\n"},
+      {p + " status >&-", "vantorq-ctl: standard output is closed: done, but not reported there: preset 3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    Received();
+    const test::Ran ran = Run(c.args);
+    EXPECT_EQ(ran.status, 4);
+    EXPECT_EQ(ran.err.rfind(c.err, 0), 0u) << ran.err;
+    EXPECT_EQ(Received().find("preset 3"), std::string::npos) << "a result never goes down the line";
+  }
+  m_sim->WithDevice([](sim::CDevice& d) { EXPECT_EQ(std::tuple(d.Preset(), d.Scaler()), std::tuple(3, 2)); });
+  // Binary to a closed output is refused before the device is asked.
+  const test::Ran closed = Run(p + " read-edid output >&-");
+  EXPECT_EQ(closed.status, 2);
+  EXPECT_EQ(closed.err, "vantorq-ctl: read-edid: standard output is closed: give -o FILE\n");
+  EXPECT_EQ(Received(), "");
+}
+
+TEST_F(Ctl, EverySignalEndsEveryWaitAndLetsThePortGo) {
+  Start({.com = 5, .silent = {6}});
+  const std::string p = kPort5;
+  ASSERT_EQ(::mkfifo("fifo", 0600), 0);
+  const std::string lockDir = m_work.Path() + "/locks";
+  fs::create_directory(lockDir);
+  test::CScopedEnv locks("VANTORQ_LOCK_DIR", lockDir);
+  // Standard error a pipe that is full and that nobody reads.
+  int full[2];
+  ASSERT_EQ(::pipe2(full, O_NONBLOCK), 0);
+  while (::write(full[1], std::string(4096, 'x').data(), 4096) > 0) {
+  }
+  int endless[2];  // a standard input whose writer never writes nor closes
+  ASSERT_EQ(::pipe(endless), 0);
+  const int devNull = ::open("/dev/null", O_RDWR);
+  const struct {
+    std::vector<std::string> args;
+    std::array<int, 3> fds;
+    bool trace;
+  } cases[] = {
+      {{"--port", "COM5", "write-user-edid", "fifo"}, {devNull, devNull, devNull}, false},
+      {{"--port", "COM5", "apply-setup", "-"}, {endless[0], devNull, devNull}, false},
+      {{"--timeout", "30", "--port", "COM6", "status"}, {devNull, devNull, full[1]}, true},
+      {{"--timeout", "30", "--port", "COM6", "save-setup", "unit.txt"}, {devNull, devNull, full[1]}, true},
+  };
+  for (const auto& c : cases) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+      SCOPED_TRACE(c.args[c.args.size() - 2] + " " + c.args.back() + ", signal " + std::to_string(sig));
+      test::CScopedEnv trace("VANTORQ_TRACE", c.trace ? "1" : "0");
+      std::vector<std::string> argv{VANTORQ_CTL};
+      argv.insert(argv.end(), c.args.begin(), c.args.end());
+      test::CChild child(argv, c.fds);
+      ASSERT_TRUE(child.Started());
+      // Once it takes the signal itself; the wait it ends may begin before
+      // or after.
+      ASSERT_TRUE(test::WaitUntil([&] { return Catches(child.Pid(), sig); }, 5000ms));
+      child.Signal(sig);
+      const auto status = child.Wait(3000ms);
+      ASSERT_TRUE(status.has_value()) << "still running after the signal";
+      EXPECT_EQ(*status, 1);
+      EXPECT_TRUE(fs::is_empty(lockDir)) << "the lock file went with the port";
+    }
+  }
+  // With the log held up, the command still ends in its own time.
+  test::CScopedEnv trace("VANTORQ_TRACE", "1");
+  test::CChild child({VANTORQ_CTL, "--timeout", "0.2", "--port", "COM6", "status"}, {devNull, devNull, full[1]});
+  const auto status = child.Wait(3000ms);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 1);
+  for (int fd : {full[0], full[1], endless[0], endless[1], devNull}) ::close(fd);
+}
+
+// The commands in-process, on a line double that answers as the device
+// does: a write fails at the exact byte a test chooses, and an answer is
+// held back exactly when a test wants it.
+class CtlOnLine : public ::testing::Test {
+ protected:
+  CtlOnLine() {
+    Reset(2000ms);
+    m_poll.callOnTimeout([this] { Answer(); });
+    m_poll.start(1);
+  }
+  // A fresh device on a fresh line on COM5, and a session for it.
+  void Reset(std::chrono::milliseconds replyWait) {
+    m_session.reset();
+    m_line = std::make_shared<sim::CLineDouble>(m_clock);
+    m_opener = std::make_shared<sim::CLineOpener>();
+    m_opener->Add(5, m_line);
+    m_device = sim::CDevice();
+    m_answered = 0;
+    m_session = std::make_unique<tool::CCtlSession>(m_opener, replyWait, m_clock);
+  }
+  // Runs `words` on COM5: its status; m_said and m_reported hold what it
+  // said and reported.
+  int Run(std::vector<std::string> words) {
+    m_said.clear();
+    m_options.words = std::move(words);
+    m_options.port = "COM5";
+    int out[2];
+    if (::pipe2(out, O_NONBLOCK) != 0) return -1;
+    tool::CCtlCommands commands(*m_session, m_options,
+                                {out[1], false, -1, [this](const std::string& s) { m_said += s; }}, 5, "COM5");
+    const int status = commands.Run();
+    char buf[4096];
+    m_reported.clear();
+    for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) m_reported.append(buf, static_cast<std::size_t>(n));
+    ::close(out[0]);
+    ::close(out[1]);
+    return status;
+  }
+  // The device's part: what reached the wire gets its answers, but for
+  // those `m_withhold` holds back (and then `m_withheld` runs).
+  void Answer() {
+    const auto wire = m_line->Wire();
+    if (wire.size() <= m_answered) return;
+    const auto replies = m_device.Receive({wire.data() + m_answered, wire.size() - m_answered});
+    m_answered = wire.size();
+    for (const std::string& reply : replies) {
+      if (m_withhold && m_withhold(reply)) {
+        if (m_withheld) m_withheld();
+      } else {
+        m_line->Feed(reply);
+      }
+    }
+  }
+  std::string Wire() {
+    const auto wire = m_line->Wire();
+    return {wire.begin(), wire.end()};
+  }
+
+  test::CWorkFolder m_work;
+  std::shared_ptr<CManualClock> m_clock = std::make_shared<CManualClock>();
+  std::shared_ptr<sim::CLineDouble> m_line;
+  std::shared_ptr<sim::CLineOpener> m_opener;
+  std::unique_ptr<tool::CCtlSession> m_session;
+  tool::CtlOptions m_options;
+  sim::CDevice m_device;
+  std::size_t m_answered = 0;
+  std::function<bool(const std::string&)> m_withhold;
+  std::function<void()> m_withheld;
+  QTimer m_poll;
+  std::string m_said;
+  std::string m_reported;
+};
+
+TEST_F(CtlOnLine, ApplySetupSaysWhatReachedTheUnitWhenTheLineFailsPartWay) {
+  ASSERT_TRUE(test::WriteFile("unit.txt", FormatSetup({11, 3, 2, Mine()})));
+  const std::size_t enhancement = 24, scaler = 19, edid = 790, ask = 24;
+  const struct {
+    std::size_t failAfter;  // bytes the line takes before the adapter is pulled
+    std::string said;
+  } cases[] = {
+      {0, "apply-setup: COM5: nothing sent; enhancement, scaler, user EDID and preset not sent: the port refused it"},
+      {enhancement, "apply-setup: COM5: enhancement 2 Medium sent; scaler, user EDID and preset not sent: the port "
+                    "refused it part-way"},
+      {enhancement + scaler + 100,
+       "apply-setup: COM5: enhancement 2 Medium and scaler 3 HDBT C mode sent; user EDID and preset not sent: The port "
+       "refused it part-way"},
+      {enhancement + scaler + edid,
+       "apply-setup: COM5: enhancement 2 Medium, scaler 3 HDBT C mode and user EDID sent; preset not sent: the user "
+       "EDID is not proven: The read-back of preset 15 was not sent"},
+      {enhancement + scaler + edid + ask,
+       "apply-setup: COM5: enhancement 2 Medium, scaler 3 HDBT C mode and user EDID sent; preset not sent: the port "
+       "refused it part-way"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.failAfter);
+    Reset(2000ms);
+    m_line->FailWriteAfter(c.failAfter);
+    EXPECT_EQ(Run({"apply-setup", "unit.txt"}), tool::kNotConfirmed);
+    EXPECT_EQ(m_said.rfind(c.said, 0), 0u) << m_said;
+  }
+}
+
+TEST_F(CtlOnLine, SaveSetupSetsThePresetBackOnEveryPathTheLineAllows) {
+  const std::string read = Bytes(protocol::ProbeCommand()) + Bytes(protocol::InputEdidReadCommand(15));
+  const std::string back = Bytes(protocol::PresetCommand(7));
+  const struct {
+    const char* name;
+    std::function<void()> onRead;  // when the read reply is held back
+    std::string said;
+    std::string wire;
+  } cases[] = {
+      {"no reply", [] {},
+       "save-setup: the user EDID: no EDID reply within 237 ms.; preset 7 4K60Hz_3D_8CH set again", read + back},
+      {"a signal (a hang-up of the terminal, Ctrl+C)", [this] { m_session->Interrupt(); },
+       "save-setup: the user EDID: interrupted; preset 7 4K60Hz_3D_8CH set again", read + back},
+      {"the adapter pulled", [this] { m_line->FailWriteAfter(0); },
+       "save-setup: the user EDID: no EDID reply within 237 ms.; preset 7 4K60Hz_3D_8CH not set again: the port "
+       "refused it part-way",
+       read},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset(100ms);
+    m_withhold = [](const std::string& reply) { return reply.find(" DATA ") != std::string::npos; };
+    m_withheld = c.onRead;
+    EXPECT_EQ(Run({"save-setup", "unit.txt"}), tool::kNotConfirmed);
+    EXPECT_EQ(m_said.rfind(c.said, 0), 0u) << m_said;
+    EXPECT_EQ(Wire(), c.wire);
+    EXPECT_FALSE(fs::exists("unit.txt"));
+  }
+}
+
+TEST_F(CtlOnLine, EveryWriteOutcomeIsTheSessionsAnswer) {
+  const auto probe = protocol::ProbeCommand();
+  const struct {
+    const char* name;
+    std::function<void(sim::CLineDouble&)> fault;
+    std::string why;
+  } cases[] = {
+      {"sent", [](sim::CLineDouble&) {}, ""},
+      {"stalled", [](sim::CLineDouble& l) { l.StallWire(); }, "the line did not send it in time"},
+      {"refused", [](sim::CLineDouble& l) { l.FailWriteAfter(3); }, "the port refused it part-way"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset(2000ms);
+    ASSERT_TRUE(m_session->Open(5));
+    c.fault(*m_line);
+    std::string why;
+    EXPECT_EQ(m_session->Send(probe, why), c.why.empty());
+    EXPECT_EQ(why.rfind(c.why, 0), 0u) << why;
+    EXPECT_EQ(m_session->LineFailed(), !c.why.empty());
+    // A failed line is that port's alone: the next port opened is written to.
+    auto other = std::make_shared<sim::CLineDouble>(m_clock);
+    m_opener->Add(6, other);
+    ASSERT_TRUE(m_session->Open(6));
+    EXPECT_FALSE(m_session->LineFailed());
+    EXPECT_TRUE(m_session->Send(probe, why)) << why;
+  }
+}
+
+TEST_F(CtlOnLine, WhatAnEarlierAnswerSaidIsNoAnswerToTheNextQuestion) {
+  Reset(100ms);
+  EXPECT_EQ(Run({"status"}), tool::kDone) << m_said;
+  EXPECT_EQ(m_reported, "preset 7 4K60Hz_3D_8CH\nscaler 0 BYPASS\nenhancement 0 Off\n");
+  // The device now answers with its EDID line alone: the scaler and the
+  // enhancement of the last answer must not complete this one.
+  m_withhold = [](const std::string& reply) { return reply.find("EDID") == std::string::npos; };
+  EXPECT_EQ(Run({"status"}), tool::kNotConfirmed);
+  EXPECT_EQ(m_said, "status: COM5: no answer within 100 ms.");
 }
 
 TEST(SetupFile, WhatIsWrittenReadsBackAndEveryMistakeIsNamedByItsLine) {
@@ -211,6 +703,7 @@ TEST(SetupFile, WhatIsWrittenReadsBackAndEveryMistakeIsNamedByItsLine) {
     EXPECT_EQ(parse.error.rfind(c.error, 0), 0u) << parse.error;
   }
   EXPECT_TRUE(ParseSetup("# a comment\n\n" + with("\n", "\r\n")).ok) << "comments, blank lines and CR LF are fine";
+  EXPECT_TRUE(ParseSetup("\xEF\xBB\xBF" + text).ok) << "as an editor that marks UTF-8 saves it";
 }
 
 }  // namespace

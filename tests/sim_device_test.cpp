@@ -217,5 +217,35 @@ TEST(Simulator, APacedLineCutOnceIsWholeAgainAfterTheReplug) {
   EXPECT_EQ(Ask(link, "\r\nGET STA\r\n"), "IN1 EDID 07\r\nOUT1 VIDEO 1\r\nOUT1 IMAGE ENH 0\r\n");
 }
 
+TEST(Simulator, AFolderOfSomeoneElsesPortsIsLeftAsItWas) {
+  char templ[] = "/tmp/vantorq-theirs-XXXXXX";
+  ASSERT_NE(::mkdtemp(templ), nullptr);
+  const std::string dir = templ;
+  // Their COM5 leads to their adapter; their COM6 is a file of theirs.
+  ASSERT_EQ(::symlink("/dev/ttyUSB7", (dir + "/COM5").c_str()), 0);
+  const int file = ::open((dir + "/COM6").c_str(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(file, 0);
+  ASSERT_EQ(::write(file, "mine", 4), 4);
+  ::close(file);
+  for (unsigned com : {5u, 6u}) {
+    SCOPED_TRACE(com);
+    {
+      CSimulator simulator({.portDir = dir, .com = com == 5 ? 5u : 4u, .silent = {6}});
+      std::string error;
+      EXPECT_FALSE(simulator.Start(error));
+      EXPECT_EQ(error, dir + "/COM" + std::to_string(com) +
+                           " exists and is not one of the simulator's links: it was left as it is; choose an empty "
+                           "folder");
+    }
+    char target[64] = {};
+    EXPECT_EQ(::readlink((dir + "/COM5").c_str(), target, sizeof target - 1), 12);
+    EXPECT_STREQ(target, "/dev/ttyUSB7");
+    EXPECT_EQ(::access((dir + "/COM6").c_str(), F_OK), 0);
+    EXPECT_NE(::access((dir + "/COM4").c_str(), F_OK), 0) << "what it made is gone with it";
+  }
+  for (const char* name : {"/COM5", "/COM6"}) ::unlink((dir + name).c_str());
+  ::rmdir(dir.c_str());
+}
+
 }  // namespace
 }  // namespace vantorq::sim

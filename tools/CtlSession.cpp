@@ -3,6 +3,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <cctype>
+
 #include "Commands.h"
 #include "ReadBack.h"
 #include "ReadBackService.h"
@@ -14,26 +16,32 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr std::uint32_t kBufferSize = 1024;
-// 57600 baud, ten bits a byte.
-constexpr auto kByteTime = std::chrono::microseconds(174);
+constexpr std::size_t kReplyBytes = 785;
 
-milliseconds WireTime(std::size_t bytes) {
-  return std::chrono::duration_cast<milliseconds>(kByteTime * static_cast<long>(bytes)) + milliseconds(1);
+std::unique_ptr<QTimer> SingleShot(std::function<void()> fired) {
+  auto timer = std::make_unique<QTimer>();
+  timer->setTimerType(Qt::PreciseTimer);
+  timer->setSingleShot(true);
+  QObject::connect(timer.get(), &QTimer::timeout, std::move(fired));
+  return timer;
 }
 
 }  // namespace
 
-CCtlSession::CCtlSession(std::shared_ptr<IPortOpener> opener, milliseconds replyWait)
-    : m_serial(std::move(opener)), m_searchTimer(std::make_unique<QTimer>()), m_replyWait(replyWait) {
-  m_searchTimer->setTimerType(Qt::PreciseTimer);
-  m_searchTimer->setSingleShot(true);
-  QObject::connect(m_searchTimer.get(), &QTimer::timeout, [this] { m_search.OnTimer(); });
-}
+CCtlSession::CCtlSession(std::shared_ptr<IPortOpener> opener, milliseconds replyWait, std::shared_ptr<IClock> clock)
+    : m_serial(std::move(opener), std::move(clock)),
+      m_searchTimer(SingleShot([this] { m_search.OnTimer(); })),
+      m_replyTimer(SingleShot([this] {
+        m_router.ForgetReadBack(ReplyFor::Verification);
+        m_userEdid.OnReplyTimeout();
+        if (m_wake) m_wake();
+      })),
+      m_replyWait(replyWait) {}
 
 CCtlSession::~CCtlSession() { m_serial.Close(); }
 
 void CCtlSession::Interrupt() {
-  m_interrupted = true;
+  ++m_interrupts;
   if (m_wake) m_wake();
 }
 
@@ -47,6 +55,7 @@ bool CCtlSession::OpenPort(int port) {
   m_serial.m_bError = 0;
   m_lineFailed = false;
   m_router.Reset();
+  m_state = {};
   if (m_serial.Open(this, static_cast<unsigned>(port), 57600, 'N', 8, 1, EV_RXCHAR | EV_RXFLAG, kBufferSize) == 0) {
     return false;
   }
@@ -57,6 +66,7 @@ bool CCtlSession::OpenPort(int port) {
 void CCtlSession::ClosePort() {
   m_router.Reset();
   m_serial.Close();
+  m_waits.EndAll(WriteOutcome::Stopped);
 }
 
 void CCtlSession::SendProbe() { m_serial.QueueWrite(protocol::ProbeCommand()); }
@@ -70,13 +80,17 @@ void CCtlSession::SetSearchTimer(int periodMs) { m_searchTimer->start(periodMs);
 
 void CCtlSession::KillSearchTimer() { m_searchTimer->stop(); }
 
+void CCtlSession::StartReplyTimer(milliseconds limit) { m_replyTimer->start(limit); }
+
+void CCtlSession::StopReplyTimer() { m_replyTimer->stop(); }
+
 bool CCtlSession::Find(int& port, std::string& detail) {
   m_found = false;
   m_noDevice.reset();
   m_search.Start();
   // The last window ends within 99 steps of 400 ms.
   Wait([&] { return m_found || m_noDevice.has_value(); }, milliseconds(500 + 99 * 400 + 1000));
-  if (m_interrupted) m_search.Cancel();
+  if (Stopped()) m_search.Cancel();
   port = m_nPort;
   detail = m_noDevice.value_or("");
   return m_found;
@@ -84,9 +98,8 @@ bool CCtlSession::Find(int& port, std::string& detail) {
 
 void CCtlSession::OnSerialNotify(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
   if (message == WM_SERIAL_WRITTEN) {
-    m_written[WrittenTicket(wParam)] = WrittenOutcome(wParam);
-    m_lastTold = std::max(m_lastTold, WrittenTicket(wParam));
     if (m_serial.m_bError != 0) m_lineFailed = true;
+    m_waits.OnWritten(WrittenTicket(wParam), WrittenOutcome(wParam));
   } else if (message == WM_SERIAL_BYTE) {
     const RouterEvent event = m_router.OnSerialByte(static_cast<unsigned>(wParam & 0xFF), static_cast<unsigned>(lParam),
                                                     m_serial.m_bError != 0);
@@ -115,76 +128,105 @@ void CCtlSession::OnSerialNotify(unsigned message, std::uintptr_t wParam, std::i
         m_state.enhancement = event.value;
         break;
       case RouterEvent::Kind::ReadBackLine:
-        m_reply = std::string(event.line);
+        if (event.replyFor == ReplyFor::Verification) {
+          m_userEdid.OnReply(event.line);
+        } else {
+          m_reply = std::string(event.line);
+        }
         break;
     }
+  }
+  if (m_lineFailed) {
+    const char* label = m_serial.LastFailure();
+    m_userEdid.Abandon(std::string("The line failed (") + (label != nullptr ? label : "?") + ")");
   }
   if (m_wake) m_wake();
 }
 
 bool CCtlSession::Wait(const std::function<bool()>& done, milliseconds limit) {
   if (done()) return true;
+  if (Stopped() || m_lineFailed) return false;
   QEventLoop loop;
   QTimer timer;
   timer.setSingleShot(true);
   QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
   m_wake = [&] {
-    if (done() || m_lineFailed || m_interrupted) loop.quit();
+    if (done() || m_lineFailed || Stopped()) loop.quit();
   };
   timer.start(limit);
-  if (!m_interrupted) loop.exec();
+  loop.exec();
   m_wake = nullptr;
   return done();
 }
 
 std::string CCtlSession::LineFailure() const {
-  if (m_interrupted) return "interrupted";
+  if (Stopped()) return "interrupted";
   const char* label = m_serial.LastFailure();
   return std::string("the line failed (") + (label != nullptr ? label : "?") + ") \u2014 is the adapter still plugged in?";
 }
 
+std::string CCtlSession::Unanswered(const std::string& what, milliseconds limit) const {
+  if (m_lineFailed || Stopped()) return LineFailure();
+  return what + " within " + std::to_string(limit.count()) + " ms.";
+}
+
 bool CCtlSession::Send(std::span<const std::uint8_t> command, std::string& why) {
+  if (Stopped() || m_lineFailed) {
+    why = LineFailure();
+    return false;
+  }
   const WriteTicket ticket = m_serial.QueueWrite(command);
   if (ticket == 0) {
     why = "the port is not open";
     return false;
   }
+  std::optional<WriteOutcome> outcome;
+  m_waits.Await(ticket, [&outcome](WriteOutcome o) { outcome = o; });
   // The channel tells every write it takes up, within its own deadline.
   const auto limit = milliseconds(1000) + 2 * WireTime(command.size()) + milliseconds(500);
-  const bool told = Wait([&] { return m_written.count(ticket) != 0 || m_lastTold > ticket; }, limit);
-  const auto it = m_written.find(ticket);
-  if (!told || it == m_written.end()) {
-    why = m_interrupted ? "interrupted" : m_lineFailed ? LineFailure() : "the write was not told to have ended";
+  if (!Wait([&] { return outcome.has_value(); }, limit)) {
+    // Not told: what it would have told is of no use to anyone now.
+    m_waits.EndAll(WriteOutcome::Stopped);
+    why = Stopped() || m_lineFailed ? LineFailure() : "the line did not say that the command left";
     return false;
   }
-  if (it->second != WriteOutcome::Sent) {
-    why = DescribeWriteOutcome(it->second);
+  if (*outcome != WriteOutcome::Sent) {
+    why = DescribeWriteOutcome(*outcome);
+    why[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(why[0])));
+    return false;
+  }
+  return true;
+}
+
+bool CCtlSession::Probe(std::string& why) {
+  m_state = {};
+  if (!Send(protocol::ProbeCommand(), why)) return false;
+  if (!Wait([&] { return m_state.preset >= 0; }, m_replyWait)) {
+    why = Unanswered("no answer", m_replyWait);
     return false;
   }
   return true;
 }
 
 bool CCtlSession::AskState(DeviceState& state, std::string& why) {
+  // What an earlier answer said is no answer to this question.
   m_state = {};
   if (!Send(protocol::ProbeCommand(), why)) return false;
-  if (!Wait([&] { return m_state.Complete(); }, m_replyWait)) {
-    why = m_lineFailed || m_interrupted ? LineFailure()
-                                        : "no answer within " + std::to_string(m_replyWait.count()) + " ms";
-    state = m_state;
-    return false;
-  }
+  const bool complete = Wait([&] { return m_state.Complete(); }, m_replyWait);
   state = m_state;
-  return true;
+  if (!complete) why = Unanswered("no answer", m_replyWait);
+  return complete;
 }
 
 bool CCtlSession::ReadEdid(std::span<const std::uint8_t> command, EdidBuffer& edid, std::string& why) {
   m_reply.reset();
   m_router.AwaitReadBack();
   if (!Send(command, why)) return false;
-  // The reply takes 785 bytes' time on the wire on top of the answer.
-  if (!Wait([&] { return m_reply.has_value(); }, m_replyWait + WireTime(785))) {
-    why = m_lineFailed || m_interrupted ? LineFailure()
-                                        : "no EDID reply within " + std::to_string((m_replyWait + WireTime(785)).count()) + " ms";
+  // The reply takes its time on the wire on top of the answer.
+  const milliseconds limit = m_replyWait + WireTime(kReplyBytes);
+  if (!Wait([&] { return m_reply.has_value(); }, limit)) {
+    m_router.ForgetReadBack(ReplyFor::Page);
+    why = Unanswered("no EDID reply", limit);
     return false;
   }
   EdidBuffer parsed = edid;
@@ -193,6 +235,21 @@ bool CCtlSession::ReadEdid(std::span<const std::uint8_t> command, EdidBuffer& ed
   if (!why.empty()) return false;
   edid = parsed;
   return true;
+}
+
+UserEdidOutcome CCtlSession::WriteUserEdid(EdidView edid, bool verify) {
+  std::optional<UserEdidOutcome> outcome;
+  if (Stopped() || m_lineFailed) return {UserEdidOutcome::Kind::NotWritten, "Nothing was sent: " + LineFailure() + "."};
+  if (!m_userEdid.Start(edid, verify, [&outcome](const UserEdidOutcome& o) { outcome = o; })) {
+    return {UserEdidOutcome::Kind::NotWritten, "The port is not open."};
+  }
+  // The 790 bytes on the wire with the channel's own deadline, then the
+  // read-back with its own limit: whichever ends it, it ends.
+  const auto limit = milliseconds(1500) + 2 * WireTime(790) + m_userEdid.ReplyLimit() + milliseconds(500);
+  if (!Wait([&] { return outcome.has_value(); }, limit)) {
+    m_userEdid.Abandon(Stopped() ? "Interrupted" : m_lineFailed ? "The line failed" : "Nothing was heard of it");
+  }
+  return outcome.value_or(UserEdidOutcome{UserEdidOutcome::Kind::NotWritten, "It was not told to have ended."});
 }
 
 }  // namespace vantorq::tool

@@ -13,85 +13,103 @@
 #include <charconv>
 #include <cmath>
 #include <csignal>
-#include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "Commands.h"
 #include "ComPorts.h"
+#include "CtlCommands.h"
 #include "CtlSession.h"
-#include "EdidFile.h"
 #include "FileIo.h"
-#include "OpenFailure.h"
-#include "Presets.h"
-#include "SetupFile.h"
+#include "StandardStreams.h"
 #include "Trace.h"
 
 namespace {
 
 using namespace vantorq;
-using tool::CCtlSession;
-using tool::DeviceState;
+using namespace vantorq::tool;
 using std::chrono::milliseconds;
 
-constexpr const char* kUsage =
-    "usage: vantorq-ctl [--port COMn|DEVICE] [--timeout SECONDS] COMMAND\n"
+constexpr std::string_view kUsage =
+    "usage: vantorq-ctl [--port COMn|DEVICE] [--timeout SECONDS] [--no-verify] COMMAND\n"
     "\n"
-    "  find                          search COM1..COM99; print the port that answered\n"
+    "  find                          search COM1..COM99 (or probe --port); print the port that answered\n"
     "  status                        the device's preset, scaler mode and enhancement\n"
     "  set preset N                  N 0..15, then check what the device reports\n"
     "  set scaler N                  N 0..3 (BYPASS, 4K->2K, 2K->4K, HDBT C mode)\n"
     "  set enhancement N             N 0..3 (Off, Weak, Medium, Strong)\n"
     "  read-edid output [-o FILE]    the output port's EDID, 256 bytes (binary)\n"
     "  read-edid input N [-o FILE]   the EDID of preset N of input 1\n"
-    "  write-user-edid FILE          FILE (binary or hex) into the user EDID (preset 15)\n"
+    "  write-user-edid FILE          FILE (128 or 256 bytes, binary or hex) into the user\n"
+    "                                EDID (preset 15), then read back and compared\n"
     "  save-setup FILE               preset, scaler, enhancement and user EDID to FILE\n"
     "  apply-setup FILE              the same, from FILE, into the device, then checked\n"
     "\n"
     "Without --port the ports are searched first, as the console's \"Search Machine\"\n"
     "does. COMn is found as the console finds it (VANTORQ_PORT_DIR, else the fixed\n"
     "table); a device path (/dev/ttyUSB0) is taken as it is. --timeout changes how\n"
-    "long the device may take to answer (default 0.5 s). --list-ports prints the\n"
-    "COM names whose device exists.\n"
+    "long the device may take to answer (default 0.5 s). --no-verify skips reading\n"
+    "the user EDID back. FILE - is standard input (or output, for -o and\n"
+    "save-setup); -- ends the options. --list-ports prints the COM names whose\n"
+    "device exists.\n"
     "\n"
     "Exit status: 0 done and confirmed; 1 the device did not answer or confirm, a\n"
-    "reply was cut or garbled, or no device was found; 2 a wrong command line, a\n"
-    "port that cannot be opened, or a file that cannot be read or written.\n";
+    "reply was cut or garbled, a write was not verified, no device was found, or a\n"
+    "signal ended the wait; 2 a wrong command line, a port that cannot be opened,\n"
+    "or a file that cannot be read or written; 4 done and confirmed, but the\n"
+    "result could not be written to standard output.\n";
 
-constexpr int kDone = 0;
-constexpr int kNotConfirmed = 1;
-constexpr int kCannot = 2;
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT end every wait, file reads
+// included, so that the port and its lock are released as after a normal
+// end. Each signal puts a byte in two pipes: the stop pipe is never read,
+// so that it stays readable for every later wait that polls it; the event
+// pipe is read by the event loop, which counts the signals.
+std::array<int, 2> g_stopPipe{-1, -1};
+std::array<int, 2> g_eventPipe{-1, -1};
 
-int Say(const std::string& text, int status) {
-  WriteErrorLine("vantorq-ctl: " + text);
-  return status;
+extern "C" void OnSignal(int sig) {
+  const int saved = errno;
+  const auto byte = static_cast<unsigned char>(sig);
+  for (int fd : {g_stopPipe[1], g_eventPipe[1]}) [[maybe_unused]] const auto n = ::write(fd, &byte, 1);
+  errno = saved;
 }
 
+void CatchSignals() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, nullptr);
+  if (::pipe2(g_stopPipe.data(), O_CLOEXEC | O_NONBLOCK) != 0 ||
+      ::pipe2(g_eventPipe.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
+    return;
+  }
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(sig, &action, nullptr);
+}
+
+int StopFd() { return g_stopPipe[0]; }
+
 int UsageError(const std::string& why) {
-  std::fprintf(stderr, "vantorq-ctl: %s\n%s", why.c_str(), kUsage);
+  WriteErrorLine("vantorq-ctl: " + why + "\n" + std::string(kUsage.substr(0, kUsage.size() - 1)));
   return kCannot;
 }
 
-bool Number(std::string_view text, int low, int high, int& value) {
+bool Number(std::string_view text, int low, int high) {
+  int value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return error == std::errc() && end == text.data() + text.size() && value >= low && value <= high;
+  return !text.empty() && error == std::errc() && end == text.data() + text.size() && value >= low && value <= high;
 }
 
-std::string Named(std::string_view what, int value, std::span<const std::string_view> names) {
-  const bool known = value >= 0 && value < static_cast<int>(names.size());
-  return std::string(what) + " " + std::to_string(value) + " " +
-         (known ? std::string(names[static_cast<std::size_t>(value)]) : std::string("(none)"));
-}
-
-std::string Preset(int n) { return Named("preset", n, protocol::kPresetNames); }
-std::string Scaler(int n) { return Named("scaler", n, protocol::kScalerModeNames); }
-std::string Enhancement(int n) { return Named("enhancement", n, protocol::kEnhancementNames); }
-
-bool Print(const std::string& line) {
-  return std::fputs((line + "\n").c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+// Writes to standard output for the options that print and end.
+int Printed(std::string_view text) {
+  return WriteAllTo(STDOUT_FILENO, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, StopFd())
+             ? kDone
+             : kNotReported;
 }
 
 // A path given as the port: every COM name leads to it.
@@ -106,331 +124,167 @@ class CPathOpener final : public IPortOpener {
   std::string m_path;
 };
 
-struct Options {
-  std::string port;
-  milliseconds timeout{500};
-  std::string output;
-  std::vector<std::string> words;
-};
+// Each command and the words it takes (itself included); 0: checked by it.
+const std::map<std::string_view, std::size_t> kWords{{"find", 1},           {"status", 1},          {"set", 3},
+                                                     {"read-edid", 0},      {"write-user-edid", 2}, {"save-setup", 2},
+                                                     {"apply-setup", 2}};
 
-// Reads an EDID to write: binary or hex text, beginning with the header.
-bool LoadEdid(const std::string& path, EdidBuffer& edid, std::string& why) {
-  std::vector<std::uint8_t> raw;
-  bool more = false;
-  int error = 0;
-  if (!ReadEdidInput(path, 1 << 20, raw, more, error)) {
-    why = EscapeControls(path) + ": " + std::strerror(error);
-    return false;
+// Parses the command line; a status to exit with when it is done with it.
+std::optional<int> ParseArguments(int argc, char** argv, CtlOptions& options) {
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    // A negative number is a (wrong) value, not an option.
+    const bool negative = arg.size() > 1 && arg[0] == '-' && arg[1] >= '0' && arg[1] <= '9';
+    if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-' || negative) {
+      options.words.emplace_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    // "--name VALUE", "--name=VALUE"; nullopt when `arg` is not `name`.
+    std::string problem;
+    auto value = [&](std::string_view name) -> std::optional<std::string> {
+      if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=') {
+        return std::string(arg.substr(name.size() + 1));
+      }
+      if (arg != name) return std::nullopt;
+      if (i + 1 >= argc) {
+        problem = std::string(name) + " needs a value";
+        return std::string();
+      }
+      return std::string(argv[++i]);
+    };
+    if (arg == "--help" || arg == "-h") return Printed(kUsage);
+    if (arg == "--version") return Printed(std::string("vantorq-ctl ") + VANTORQ_VERSION + "\n");
+    if (arg == "--list-ports") {
+      // For completion: the COM names whose device is there.
+      std::string names;
+      for (unsigned n = kFirstComPort; n <= kLastComPort; ++n) {
+        if (::access(ComDevicePath(n).c_str(), F_OK) == 0) names += "COM" + std::to_string(n) + "\n";
+      }
+      return Printed(names);
+    }
+    if (arg == "--no-verify") {
+      options.verify = false;
+      options.noVerifyGiven = true;
+      continue;
+    }
+    if (auto port = value("--port")) {
+      if (!problem.empty()) return UsageError(problem);
+      if (options.port) return UsageError("--port given twice");
+      if (port->empty()) return UsageError("--port needs a port: COM1..COM99, or a device path such as /dev/ttyUSB0");
+      options.port = std::move(port);
+      continue;
+    }
+    if (auto timeout = value("--timeout")) {
+      if (!problem.empty()) return UsageError(problem);
+      double seconds = 0;
+      const auto [end, error] = std::from_chars(timeout->data(), timeout->data() + timeout->size(), seconds);
+      if (timeout->empty() || error != std::errc() || end != timeout->data() + timeout->size() || !(seconds > 0) ||
+          seconds > 3600) {
+        return UsageError("--timeout takes seconds, more than 0 and at most 3600, not " + Excerpt(*timeout));
+      }
+      options.timeout = milliseconds(static_cast<long>(std::ceil(seconds * 1000)));
+      continue;
+    }
+    std::optional<std::string> output = value("-o");
+    if (!output) output = value("--output");
+    if (output) {
+      if (!problem.empty()) return UsageError(problem);
+      if (options.output) return UsageError("-o given twice");
+      if (output->empty()) return UsageError("-o needs a file name (- for standard output)");
+      options.output = std::move(output);
+      continue;
+    }
+    return UsageError("unknown option " + Excerpt(arg));
   }
-  const EdidInput input = InterpretEdidInput(raw);
-  if (!input.problem.empty() || input.form == EdidInput::Form::Unknown) {
-    why = EscapeControls(path) + ": " + (input.problem.empty() ? "no EDID in it" : input.problem);
-    return false;
+  if (options.words.empty()) return UsageError("no command given");
+  const auto& words = options.words;
+  const std::string& command = words[0];
+  const auto known = kWords.find(command);
+  if (known == kWords.end()) return UsageError("unknown command " + Excerpt(command));
+  if (known->second != 0 && words.size() != known->second) {
+    return UsageError(command == "set" ? "set preset|scaler|enhancement N" : command + ": wrong number of arguments");
   }
-  if (!BeginsWithEdidHeader(input.bytes)) {
-    why = DescribeNotEdid(EscapeControls(path), input.bytes) + " Nothing was sent to the device.";
-    return false;
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    if (words[i].empty()) return UsageError(command + ": an empty argument");
   }
-  edid = EdidFromFileBytes(input.bytes);
-  return true;
+  // Every number within its range before the device is asked anything.
+  if (command == "set") {
+    static const std::map<std::string_view, int> kHighest{{"preset", 15}, {"scaler", 3}, {"enhancement", 3}};
+    const auto what = kHighest.find(words[1]);
+    if (what == kHighest.end()) return UsageError("set what? preset, scaler or enhancement, not " + Excerpt(words[1]));
+    if (!Number(words[2], 0, what->second)) {
+      return UsageError(words[1] + " takes a number from 0 to " + std::to_string(what->second) + ", not " +
+                        Excerpt(words[2]));
+    }
+  }
+  if (command == "read-edid" && !(words.size() == 2 && words[1] == "output") &&
+      !(words.size() == 3 && words[1] == "input" && Number(words[2], 0, 15))) {
+    return UsageError("read-edid output, or read-edid input N with N from 0 to 15");
+  }
+  if (options.output && command != "read-edid") return UsageError("-o goes with read-edid");
+  if (options.noVerifyGiven && command != "write-user-edid" && command != "apply-setup") {
+    return UsageError("--no-verify goes with write-user-edid and apply-setup");
+  }
+  return std::nullopt;
 }
 
-enum class Setting { Preset, Scaler, Enhancement };
+int Run(int argc, char** argv, bool resultsClosed) {
+  CtlOptions options;
+  if (const auto status = ParseArguments(argc, argv, options)) return *status;
 
-class CCommands {
- public:
-  CCommands(CCtlSession& session, const Options& options) : m_session(session), m_options(options) {}
-
-  // Opens the port given, or searches for the device.
-  int Connect() {
-    if (!m_options.port.empty()) {
-      if (m_session.Open(m_port)) return kDone;
-      return Say("cannot open " + DescribeOpenFailure(static_cast<unsigned>(m_port), m_session.LastOpen()), kCannot);
+  // The port: a COM name as the console finds it, or a device path.
+  std::shared_ptr<IPortOpener> opener = PosixPortOpener();
+  int port = 1;
+  std::string portName;
+  if (options.port) {
+    if (options.port->find('/') != std::string::npos) {
+      opener = std::make_shared<CPathOpener>(*options.port);
+      portName = EscapeControls(*options.port);
+    } else if (const unsigned com = StrictComNumber(*options.port); com != 0) {
+      port = static_cast<int>(com);
+      portName = "COM" + std::to_string(com);
+    } else {
+      return UsageError("--port takes COM1..COM99 or a device path (with a /), not " + Excerpt(*options.port));
     }
-    std::string detail;
-    if (m_session.Find(m_port, detail)) return kDone;
-    if (m_session.Interrupted()) return Say("interrupted", kNotConfirmed);
-    return Say("no device answered on COM1 to COM99" + (detail.empty() ? std::string() : "\n" + detail), kNotConfirmed);
-  }
-  void SetPort(int port) { m_port = port; }
-
-  int Find() {
-    const int status = Connect();
-    if (status != kDone) return status;
-    return Print("COM" + std::to_string(m_port)) ? kDone : kCannot;
   }
 
-  int Status() {
-    if (const int status = Connect(); status != kDone) return status;
-    DeviceState state;
-    std::string why;
-    if (!m_session.AskState(state, why)) return Say("status: " + why, kNotConfirmed);
-    return Print(Preset(state.preset) + "\n" + Scaler(state.scaler) + "\n" + Enhancement(state.enhancement)) ? kDone
-                                                                                                            : kCannot;
+  QCoreApplication app(argc, argv);
+  CCtlSession session(opener, options.timeout);
+  std::optional<QSocketNotifier> interrupts;
+  if (g_eventPipe[0] >= 0) {
+    interrupts.emplace(g_eventPipe[0], QSocketNotifier::Read);
+    QObject::connect(&*interrupts, &QSocketNotifier::activated, [&] {
+      unsigned char byte = 0;
+      while (::read(g_eventPipe[0], &byte, 1) == 1) session.Interrupt();
+    });
+    // A signal that came before the loop ran: nothing is sent then.
+    unsigned char byte = 0;
+    while (::read(g_eventPipe[0], &byte, 1) == 1) session.Interrupt();
   }
-
-  int Set(std::string_view what, std::string_view value) {
-    struct Kind {
-      std::string_view name;
-      Setting setting;
-      int high;
-      int DeviceState::*reported;
-      std::string (*shown)(int);
-    };
-    static const std::array<Kind, 3> kinds{{{"preset", Setting::Preset, 15, &DeviceState::preset, &Preset},
-                                           {"scaler", Setting::Scaler, 3, &DeviceState::scaler, &Scaler},
-                                           {"enhancement", Setting::Enhancement, 3, &DeviceState::enhancement, &Enhancement}}};
-    const auto* kind = std::find_if(kinds.begin(), kinds.end(), [&](const Kind& k) { return k.name == what; });
-    if (kind == kinds.end()) return UsageError("set what? preset, scaler or enhancement, not '" + EscapeControls(what) + "'");
-    int n = 0;
-    if (!Number(value, 0, kind->high, n)) {
-      return UsageError(std::string(what) + " takes a number from 0 to " + std::to_string(kind->high) + ", not '" +
-                        EscapeControls(value) + "'");
-    }
-    if (const int status = Connect(); status != kDone) return status;
-    std::string why;
-    if (!SendSetting(kind->setting, n, why)) {
-      return Say(kind->shown(n) + ": not sent: " + why, kNotConfirmed);
-    }
-    DeviceState state;
-    if (!m_session.AskState(state, why)) return Say(kind->shown(n) + ": not confirmed: " + why, kNotConfirmed);
-    if (state.*kind->reported != n) {
-      return Say(kind->shown(n) + ": not confirmed: the device reports " + kind->shown(state.*kind->reported),
-                 kNotConfirmed);
-    }
-    return Print(kind->shown(n)) ? kDone : kCannot;
-  }
-
-  int ReadEdid(const std::vector<std::string>& words) {
-    int preset = 0;
-    if (words.size() == 2 && words[1] == "output") {
-      preset = -1;
-    } else if (words.size() != 3 || words[1] != "input" || !Number(words[2], 0, 15, preset)) {
-      return UsageError("read-edid output, or read-edid input N with N from 0 to 15");
-    }
-    if (const int status = Connect(); status != kDone) return status;
-    // As the page asks: the bypass preset's EDID is the output's.
-    const bool output = preset <= 0;
-    const auto outputCommand = protocol::OutputEdidReadCommand();
-    const auto inputCommand = protocol::InputEdidReadCommand(std::max(preset, 1));
-    EdidBuffer edid{};
-    std::string why;
-    const bool read = output ? m_session.ReadEdid(outputCommand, edid, why) : m_session.ReadEdid(inputCommand, edid, why);
-    if (!read) return Say("read-edid: " + why + " Nothing was written.", kNotConfirmed);
-    if (!m_options.output.empty()) {
-      int error = 0;
-      if (!ReplaceFile(m_options.output, edid, &error)) return Say(EscapeControls(m_options.output) + ": " + std::strerror(error), kCannot);
-      return kDone;
-    }
-    if (std::fwrite(edid.data(), 1, edid.size(), stdout) != edid.size() || std::fflush(stdout) != 0) {
-      return Say(std::string("standard output: ") + std::strerror(errno), kCannot);
-    }
-    return kDone;
-  }
-
-  int WriteUserEdid(const std::string& path) {
-    EdidBuffer edid{};
-    std::string why;
-    if (!LoadEdid(path, edid, why)) return Say(why, kCannot);
-    if (const int status = Connect(); status != kDone) return status;
-    if (!m_session.Send(protocol::UserEdidWriteCommand(edid), why)) {
-      return Say("the EDID was not written to the device: " + why, kNotConfirmed);
-    }
-    return Print("user EDID written: 790 bytes sent whole; choose preset 15 (User_EDID) to use it") ? kDone : kCannot;
-  }
-
-  int SaveSetup(const std::string& path) {
-    if (const int status = Connect(); status != kDone) return status;
-    DeviceState state;
-    std::string why;
-    if (!m_session.AskState(state, why)) return Say("save-setup: " + why, kNotConfirmed);
-    if (state.preset > 15 || state.scaler < 0 || state.scaler > 3 || state.enhancement > 3) {
-      return Say("save-setup: the device reports values no setup holds: " + Preset(state.preset) + ", " +
-                     Scaler(state.scaler) + ", " + Enhancement(state.enhancement),
-                 kNotConfirmed);
-    }
-    Setup setup{state.preset, state.scaler, state.enhancement, {}};
-    // Reading preset 15 may switch the device to it: the preset it had is
-    // set again, whatever the read gave.
-    const bool read = m_session.ReadEdid(protocol::InputEdidReadCommand(protocol::kUserPreset), setup.userEdid, why);
-    std::string restore;
-    const bool restored = SendSetting(Setting::Preset, state.preset, restore);
-    if (!read) return Say("save-setup: the user EDID: " + why, kNotConfirmed);
-    if (!restored) return Say("save-setup: " + Preset(state.preset) + " not set again: " + restore, kNotConfirmed);
-    const std::string text = FormatSetup(setup);
-    int error = 0;
-    if (!ReplaceFile(path, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, &error)) {
-      return Say(EscapeControls(path) + ": " + std::strerror(error), kCannot);
-    }
-    return Print("saved " + EscapeControls(path) + ": " + Preset(setup.preset) + ", " + Scaler(setup.scaler) + ", " +
-                 Enhancement(setup.enhancement) + ", user EDID")
-               ? kDone
-               : kCannot;
-  }
-
-  int ApplySetup(const std::string& path) {
-    std::vector<std::uint8_t> raw;
-    bool more = false;
-    int error = 0;
-    if (!ReadEdidInput(path, 1 << 20, raw, more, error)) return Say(EscapeControls(path) + ": " + std::strerror(error), kCannot);
-    const SetupParse parse = ParseSetup({reinterpret_cast<const char*>(raw.data()), raw.size()});
-    if (!parse.ok) return Say(EscapeControls(path) + ": " + EscapeControls(parse.error), kCannot);
-    const Setup& s = parse.setup;
-    if (const int status = Connect(); status != kDone) return status;
-    std::string why;
-    if (!SendSetting(Setting::Enhancement, s.enhancement, why) || !SendSetting(Setting::Scaler, s.scaler, why) ||
-        !m_session.Send(protocol::UserEdidWriteCommand(s.userEdid), why) ||
-        !SendSetting(Setting::Preset, s.preset, why)) {
-      return Say("apply-setup: not sent whole: " + why, kNotConfirmed);
-    }
-    DeviceState state;
-    if (!m_session.AskState(state, why)) return Say("apply-setup: not confirmed: " + why, kNotConfirmed);
-    std::string differ;
-    if (state.preset != s.preset) differ += ", " + Preset(state.preset);
-    if (state.scaler != s.scaler) differ += ", " + Scaler(state.scaler);
-    if (state.enhancement != s.enhancement) differ += ", " + Enhancement(state.enhancement);
-    if (!differ.empty()) return Say("apply-setup: not confirmed: the device reports" + differ.substr(1), kNotConfirmed);
-    return Print("applied " + EscapeControls(path) + ": " + Preset(s.preset) + ", " + Scaler(s.scaler) + ", " + Enhancement(s.enhancement) +
-                 ", user EDID")
-               ? kDone
-               : kCannot;
-  }
-
- private:
-  // The page's command for `value`.
-  bool SendSetting(Setting setting, int value, std::string& why) {
-    switch (setting) {
-      case Setting::Preset:
-        return m_session.Send(protocol::PresetCommand(value), why);
-      case Setting::Scaler:
-        return m_session.Send(protocol::ScalerCommand(value), why);
-      case Setting::Enhancement:
-        break;
-    }
-    return m_session.Send(protocol::EnhancementCommand(value), why);
-  }
-
-  CCtlSession& m_session;
-  const Options& m_options;
-  int m_port = 1;
-};
-
-// SIGINT, SIGTERM, SIGHUP and SIGQUIT end the waits, so that the port and
-// its lock are released as after a normal end; SIGPIPE is ignored.
-int g_signalPipe[2] = {-1, -1};
-
-extern "C" void OnSignal(int sig) {
-  const int saved = errno;
-  const auto byte = static_cast<unsigned char>(sig);
-  [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &byte, 1);
-  errno = saved;
+  CCtlCommands commands(session, options, {STDOUT_FILENO, resultsClosed, StopFd(), {}}, port, portName);
+  const int status = commands.Run();
+  return session.Interrupted() && status == kDone ? kNotConfirmed : status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything is opened: a closed descriptor 1 or 2 would be handed
+  // to the port or its lock file, and a result line would go down the line.
+  const auto closed = GuardStandardStreams();
   SetProgramName("vantorq-ctl");
-  Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    auto value = [&](std::string_view name, std::string& out) {
-      if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=') {
-        out = std::string(arg.substr(name.size() + 1));
-        return true;
-      }
-      if (arg != name || i + 1 >= argc) return false;
-      out = argv[++i];
-      return true;
-    };
-    std::string v;
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      return kDone;
-    }
-    if (arg == "--version") {
-      std::printf("vantorq-ctl %s\n", VANTORQ_VERSION);
-      return kDone;
-    }
-    if (arg == "--list-ports") {
-      // For completion: the COM names whose device is there.
-      for (unsigned n = kFirstComPort; n <= kLastComPort; ++n) {
-        if (::access(ComDevicePath(n).c_str(), F_OK) == 0) std::printf("COM%u\n", n);
-      }
-      return kDone;
-    }
-    if (value("--port", options.port)) continue;
-    if (value("--timeout", v)) {
-      double seconds = 0;
-      const auto [end, error] = std::from_chars(v.data(), v.data() + v.size(), seconds);
-      if (error != std::errc() || end != v.data() + v.size() || !(seconds > 0) || seconds > 3600) {
-        return UsageError("--timeout takes seconds, more than 0, not '" + EscapeControls(v) + "'");
-      }
-      options.timeout = milliseconds(static_cast<long>(std::ceil(seconds * 1000)));
-      continue;
-    }
-    if (value("-o", options.output) || value("--output", options.output)) continue;
-    if (arg.size() > 1 && arg[0] == '-') return UsageError("unknown option '" + EscapeControls(arg) + "'");
-    options.words.emplace_back(arg);
-  }
-  if (options.words.empty()) return UsageError("no command given");
-  const auto& words = options.words;
-  const std::string& command = words[0];
-  // Each command and the words it takes (itself included); 0: checked by it.
-  static const std::map<std::string_view, std::size_t> kWords{
-      {"find", 1}, {"status", 1}, {"set", 3}, {"read-edid", 0},
-      {"write-user-edid", 2}, {"save-setup", 2}, {"apply-setup", 2}};
-  const auto known = kWords.find(command);
-  if (known == kWords.end()) return UsageError("unknown command '" + EscapeControls(command) + "'");
-  if (known->second != 0 && words.size() != known->second) {
-    return UsageError(command == "set" ? "set preset|scaler|enhancement N" : command + ": wrong number of arguments");
-  }
-  if (!options.output.empty() && command != "read-edid") return UsageError("-o goes with read-edid");
-
-  // The port: a COM name as the console finds it, or a device path.
-  std::shared_ptr<IPortOpener> opener = PosixPortOpener();
-  int port = 1;
-  if (!options.port.empty()) {
-    const unsigned com = ComPortFromName(options.port);
-    if (options.port.find('/') != std::string::npos) {
-      opener = std::make_shared<CPathOpener>(options.port);
-    } else if (com != 0) {
-      port = static_cast<int>(com);
-    } else {
-      return UsageError("--port takes COM1..COM99 or a device path, not '" + EscapeControls(options.port) + "'");
-    }
-  }
-
-  std::signal(SIGPIPE, SIG_IGN);
-  QCoreApplication app(argc, argv);
-  CCtlSession session(opener, options.timeout);
-  if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(sig, OnSignal);
-  }
-  QSocketNotifier interrupts(g_signalPipe[0], QSocketNotifier::Read);
-  QObject::connect(&interrupts, &QSocketNotifier::activated, [&] {
-    unsigned char byte = 0;
-    while (::read(g_signalPipe[0], &byte, 1) == 1) {
-    }
-    session.Interrupt();
-  });
-
-  CCommands commands(session, options);
-  commands.SetPort(port);
-  int status = kDone;
-  if (command == "find") {
-    status = commands.Find();
-  } else if (command == "status") {
-    status = commands.Status();
-  } else if (command == "set") {
-    status = commands.Set(words[1], words[2]);
-  } else if (command == "read-edid") {
-    status = commands.ReadEdid(words);
-  } else if (command == "write-user-edid") {
-    status = commands.WriteUserEdid(words[1]);
-  } else if (command == "save-setup") {
-    status = commands.SaveSetup(words[1]);
-  } else {
-    status = commands.ApplySetup(words[1]);
-  }
-  return session.Interrupted() && status == kDone ? kNotConfirmed : status;
+  CatchSignals();
+  // Standard error never holds the program up (a pipe nobody reads, with
+  // VANTORQ_TRACE=1): its lines go through a thread of their own.
+  StartBackgroundErrorLog();
+  const int status = Run(argc, argv, closed[1]);
+  // What is still queued gets a moment; then the program ends, whether or
+  // not anyone read it, without waiting for the writer thread.
+  FlushErrorLog(milliseconds(500));
+  std::_Exit(status);
 }

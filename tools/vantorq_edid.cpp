@@ -14,6 +14,7 @@
 #include "EdidReport.h"
 #include "EdidSummary.h"
 #include "Monitors.h"
+#include "StandardStreams.h"
 #include "Trace.h"
 
 namespace {
@@ -273,6 +274,7 @@ int Decode(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vantorq::GuardStandardStreams();
   Options o;
   bool options = true;
   for (int i = 1; i < argc; ++i) {

@@ -1,7 +1,11 @@
 // The programs as a shell runs them: what they answer before they start.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
 
 #include "Support.h"
 
@@ -33,6 +37,42 @@ TEST(ConsoleCommandLine, HelpAndVersionNeedNoDisplayAndWriteNothing) {
     EXPECT_EQ(ran.err.rfind(c.errStarts, 0), 0u) << ran.err;
   }
   EXPECT_NE(::access("KVAddrMg.ini", F_OK), 0) << "the address file is the window's";
+}
+
+TEST(EveryProgram, StartedWithItsStandardStreamsClosedItGivesThemToNullAndNothingElse) {
+  // Closed, descriptors 0 to 2 would go to the next thing opened (the
+  // display's socket, a port, a lock file), and a line meant for the
+  // operator would go there. Each program is kept waiting (a FIFO nobody
+  // writes, a window, a device) while its descriptors are looked at.
+  test::CWorkFolder work;
+  ASSERT_EQ(::mkfifo("fifo", 0600), 0);
+  const std::vector<std::vector<std::string>> programs{
+      {VANTORQ_CONSOLE},
+      {VANTORQ_CTL, "--port", "COM5", "write-user-edid", "fifo"},
+      {VANTORQ_EDID_TOOL, "fifo"},
+      {VANTORQ_SIM, "--port-dir", work.Path() + "/ports"},
+  };
+  for (const auto& argv : programs) {
+    SCOPED_TRACE(argv[0]);
+    test::CChild child(argv, {-1, -1, -1});
+    ASSERT_TRUE(child.Started());
+    const std::string fds = "/proc/" + std::to_string(child.Pid()) + "/fd/";
+    std::array<std::string, 3> targets;
+    const bool open = test::WaitUntil(
+        [&] {
+          for (std::size_t fd = 0; fd < 3; ++fd) {
+            std::error_code ec;
+            targets[fd] = std::filesystem::read_symlink(fds + std::to_string(fd), ec).string();
+            if (ec) return false;
+          }
+          return true;
+        },
+        std::chrono::milliseconds(5000));
+    EXPECT_TRUE(open) << "descriptors 0 to 2 are open";
+    EXPECT_EQ(targets, (std::array<std::string, 3>{"/dev/null", "/dev/null", "/dev/null"}));
+    child.Signal(SIGTERM);
+    EXPECT_TRUE(child.Wait(std::chrono::milliseconds(5000)).has_value());
+  }
 }
 
 }  // namespace

@@ -314,9 +314,14 @@ TEST_F(EdidPageTest, LoadingFilesAndWritingTheUserEdid) {
   Page().LoadButton()->click();
   EXPECT_EQ(m_dialogs->filters.last(), "bin file(*.bin)|*.bin|all file(*.*)|*.*||");
   ASSERT_TRUE(SawMessage(kUserEdidNote));
-  ASSERT_TRUE(test::WaitUntil([&] { return m_sim->Received(1).size() == 790; }));
+  EXPECT_EQ(m_dialogs->details.last(), "Verified: the unit holds the 256 bytes written.");
+  // The write, then the read-back of preset 15 that proves it.
   const auto command = protocol::UserEdidWriteCommand(expected);
-  EXPECT_EQ(m_sim->Received(1), std::vector<std::uint8_t>(command.begin(), command.end()));
+  const auto readBack = protocol::InputEdidReadCommand(15);
+  std::vector<std::uint8_t> both(command.begin(), command.end());
+  both.insert(both.end(), readBack.begin(), readBack.end());
+  EXPECT_EQ(m_sim->Received(1), both);
+  EXPECT_FALSE(fs::exists("Matrix_EDID_inp1_00.bin")) << "the proof is no read-back of the operator's: no file";
 
   const int before = static_cast<int>(m_dialogs->messages.size());
   for (int i = 0; i < 4; ++i) Page().LoadButton()->click();  // the last is cancelled: nothing at all
@@ -324,27 +329,72 @@ TEST_F(EdidPageTest, LoadingFilesAndWritingTheUserEdid) {
             (QStringList{"It is not bin file", "File read failed", "It is not an EDID file: nothing was sent to the device."}));
   EXPECT_EQ(m_dialogs->details.last(), "empty.bin is empty.");
   test::Pump(50ms);
-  EXPECT_EQ(m_sim->Received(1).size(), 790u);
+  EXPECT_EQ(m_sim->Received(1).size(), both.size());
 }
 
-TEST_F(EdidPageTest, TheUserEdidNoteWaitsUntilTheLineHasSentItWhole) {
-  // On a line double: the note may only follow the last byte on the wire.
-  WriteFile("mine.bin", EdidFileBytes(256, 0x42));
+TEST_F(EdidPageTest, AUnitThatDoesNotKeepTheUserEdidIsNeverReportedAsDone) {
+  StartDevice();
+  OpenPort();
+  auto mine = EdidFileBytes(256, 0x7F);
+  WriteFile("mine.bin", mine);
+  const struct {
+    const char* name;
+    std::function<void(sim::CDevice&)> fault;
+    QString message;
+  } cases[] = {
+      {"not stored", [](sim::CDevice& d) { d.SetUserEdidFault(sim::UserEdidFault::Dropped); },
+       "The unit does not hold the EDID that was written: byte 8 reads "},
+      {"one byte changed", [](sim::CDevice& d) { d.SetUserEdidFault(sim::UserEdidFault::OneByteChanged); },
+       "The unit does not hold the EDID that was written: byte 131 reads 00 where 7f was written."},
+      {"a garbled read-back", [](sim::CDevice& d) { d.GarbleReplies(true); },
+       "The EDID reply was garbled on the line: byte 131 of 256 was split by a stray character. The write could not "
+       "be verified."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_sim->WithDevice([&](sim::CDevice& d) {
+      d.SetUserEdidFault(sim::UserEdidFault::None);
+      d.GarbleReplies(false);
+      c.fault(d);
+    });
+    m_dialogs->messages.clear();
+    m_dialogs->fileAnswers = {QDir::currentPath() + "/mine.bin"};
+    Page().LoadButton()->click();
+    ASSERT_TRUE(test::WaitUntil([&] { return !m_dialogs->messages.isEmpty(); }, 5000ms));
+    EXPECT_TRUE(m_dialogs->messages.first().startsWith(c.message)) << m_dialogs->messages.first().toStdString();
+    EXPECT_FALSE(m_dialogs->messages.contains(kUserEdidNote));
+  }
+}
+
+TEST_F(EdidPageTest, TheUserEdidNoteWaitsUntilTheUnitsCopyHasBeenReadBack) {
+  // On a line double: the note may only follow the last byte on the wire
+  // and the unit's copy read back.
+  const auto mine = EdidFileBytes(256, 0x42);
+  WriteFile("mine.bin", mine);
+  const std::size_t asked = 790 + 24;
   const struct {
     const char* name;
     std::shared_ptr<IClock> clock;
     std::function<void(sim::CLineDouble&)> fault;
     bool closeDuringWrite;
-    QString detail;  // empty: the note
+    std::string reply;  // fed once the read-back was asked; empty: none
+    QString message;
+    QString detail;  // the start of it
     QString button;
+    std::size_t wire;  // bytes on the wire when the box came
   } cases[] = {
-      {"sent whole", std::make_shared<CManualClock>(), [](sim::CLineDouble&) {}, false, "", "Close Port"},
+      {"sent whole and kept", std::make_shared<CManualClock>(), [](sim::CLineDouble&) {}, false,
+       test::EdidReply(mine, 256, "IN1 EDID 15"), kUserEdidNote, "Verified: the unit holds the 256 bytes written.",
+       "Close Port", asked},
+      {"sent whole, no answer", std::make_shared<CManualClock>(), [](sim::CLineDouble&) {}, false, "",
+       "No EDID reply came within 642 ms. The write could not be verified.", "All 790 bytes left the line.",
+       "Close Port", asked},
       {"flow control holds the line", std::make_shared<CManualClock>(), [](sim::CLineDouble& l) { l.StallWire(); },
-       false, "The line did not send it in time", "Open port"},
+       false, "", "The EDID was not written to the device.", "The line did not send it in time", "Open port", 0},
       {"the adapter is pulled", std::make_shared<CManualClock>(), [](sim::CLineDouble& l) { l.FailWriteAfter(100); },
-       false, "The port refused it part-way", "Open port"},
-      {"the port is closed under it", SystemClock(), [](sim::CLineDouble& l) { l.StallWire(); }, true,
-       "The port was closed before it was sent whole", "Turn on Port"},
+       false, "", "The EDID was not written to the device.", "The port refused it part-way", "Open port", 100},
+      {"the port is closed under it", SystemClock(), [](sim::CLineDouble& l) { l.StallWire(); }, true, "",
+       "The EDID was not written to the device.", "The port was closed before it was sent whole", "Turn on Port", 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -365,15 +415,25 @@ TEST_F(EdidPageTest, TheUserEdidNoteWaitsUntilTheLineHasSentItWhole) {
       ASSERT_TRUE(test::WaitUntil([&] { return line->Queued() > 0; }));
       D().PortButton()->click();
     }
+    if (c.wire == asked) {
+      ASSERT_TRUE(test::WaitUntil([&] { return line->Wire().size() == asked && D().TimerRunning(ID_TIMER_VERIFY); }));
+      test::Pump(20ms);
+      EXPECT_TRUE(m_dialogs->messages.isEmpty()) << "nor before the unit's copy came back";
+      if (c.reply.empty()) {
+        D().OnTimer(ID_TIMER_VERIFY);  // the reply's time ran out
+      } else {
+        line->Feed(c.reply);
+      }
+    }
     ASSERT_TRUE(test::WaitUntil([&] { return !m_dialogs->messages.isEmpty(); }));
-    if (c.detail.isEmpty()) {
-      EXPECT_EQ(m_dialogs->messages, QStringList{kUserEdidNote});
-      EXPECT_EQ(wireAtMessage, 790u);
+    EXPECT_EQ(m_dialogs->messages, QStringList{c.message});
+    EXPECT_TRUE(m_dialogs->details.last().startsWith(c.detail)) << m_dialogs->details.last().toStdString();
+    if (c.wire == asked) {
+      EXPECT_EQ(wireAtMessage, asked);
     } else {
-      EXPECT_EQ(m_dialogs->messages, QStringList{"The EDID was not written to the device."});
-      EXPECT_TRUE(m_dialogs->details.last().startsWith(c.detail)) << m_dialogs->details.last().toStdString();
       EXPECT_LT(wireAtMessage, 790u);
     }
+    EXPECT_FALSE(D().TimerRunning(ID_TIMER_VERIFY));
     // The port shows what it is: a failed line is closed as after a read failure.
     ASSERT_TRUE(test::WaitUntil([&] { return D().PortButton()->text() == c.button; }));
     EXPECT_EQ(D().LampLit(), c.button == "Close Port");
@@ -399,7 +459,6 @@ TEST_F(EdidPageTest, ALoadedFileComesBackFromTheUserPresetByteForByte) {
   m_dialogs->fileAnswers = {QDir::currentPath() + "/mine.bin"};
   Page().LoadButton()->click();
   ASSERT_TRUE(SawMessage(kUserEdidNote));
-  ASSERT_TRUE(test::WaitUntil([&] { return m_sim->Received(1).size() == 790; }));
   ClickPreset(15);
   ASSERT_TRUE(test::WaitUntil([&] { return !m_sim->Commands().empty() && m_sim->Commands().back() == "SET IN1 EDID 15"; }));
   ChoosePort(0);

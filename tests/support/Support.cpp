@@ -3,13 +3,17 @@
 #include <dirent.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <spawn.h>
 #include <sys/wait.h>
+
+#include <csignal>
 
 #include <QThread>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -115,6 +119,16 @@ sim::CPseudoTerminal& CPortLines::Attach(unsigned com) {
   return *m_ptys.back();
 }
 
+std::string EdidReply(std::span<const std::uint8_t> edid, std::size_t pairs, std::string_view head) {
+  std::string line = std::string(head) + " DATA";
+  for (std::size_t i = 0; i < pairs && i < edid.size(); ++i) {
+    char pair[4];
+    std::snprintf(pair, sizeof pair, " %02x", edid[i]);
+    line += pair;
+  }
+  return line + "\r\n";
+}
+
 Ran RunShell(const std::string& command) {
   char dir[] = "/tmp/vantorq-run-XXXXXX";
   if (::mkdtemp(dir) == nullptr) return {-1, {}, {}};
@@ -126,6 +140,61 @@ Ran RunShell(const std::string& command) {
   ReadFile(err, ran.err);
   std::filesystem::remove_all(dir);
   return ran;
+}
+
+CChild::CChild(const std::vector<std::string>& argv, std::array<int, 3> fds) {
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  for (int target = 0; target < 3; ++target) {
+    const int fd = fds[static_cast<std::size_t>(target)];
+    if (fd < 0) {
+      ::posix_spawn_file_actions_addclose(&actions, target);
+    } else if (fd != target) {
+      ::posix_spawn_file_actions_adddup2(&actions, fd, target);
+    }
+  }
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  // Signals this test process ignores or blocks would stay so in the child.
+  posix_spawnattr_t attributes;
+  ::posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  sigset_t all;
+  sigfillset(&all);
+  ::posix_spawnattr_setsigmask(&attributes, &none);
+  ::posix_spawnattr_setsigdefault(&attributes, &all);
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  if (::posix_spawn(&m_pid, args[0], &actions, &attributes, args.data(), environ) != 0) m_pid = -1;
+  ::posix_spawnattr_destroy(&attributes);
+  ::posix_spawn_file_actions_destroy(&actions);
+}
+
+CChild::~CChild() {
+  if (m_pid > 0 && !m_status) {
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+  }
+}
+
+void CChild::Signal(int sig) const {
+  if (m_pid > 0) ::kill(m_pid, sig);
+}
+
+std::optional<int> CChild::Wait(std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (m_pid > 0 && !m_status) {
+    int raw = 0;
+    const pid_t done = ::waitpid(m_pid, &raw, WNOHANG);
+    if (done == m_pid) {
+      m_status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+      break;
+    }
+    if (std::chrono::steady_clock::now() > end) break;
+    ::usleep(2000);
+  }
+  return m_status;
 }
 
 IClock::TimePoint CDrivenClock::Now() const {

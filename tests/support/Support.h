@@ -5,13 +5,19 @@
 #include <QString>
 #include <QStringList>
 
+#include <sys/types.h>
+
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Clock.h"
@@ -38,6 +44,11 @@ int ThreadCount();
 bool ReadFile(const std::string& path, std::string& text);
 bool WriteFile(const std::string& path, const std::string& text);
 
+// The device's read reply carrying the first `pairs` bytes of `edid`,
+// with its line end: "OUT1 EDID DATA 00 ff ...\r\n".
+std::string EdidReply(std::span<const std::uint8_t> edid, std::size_t pairs = 256,
+                      std::string_view head = "OUT1 EDID");
+
 // A shell command's exit status (-1 if killed) and what it wrote.
 struct Ran {
   int status;
@@ -45,6 +56,26 @@ struct Ran {
   std::string err;
 };
 Ran RunShell(const std::string& command);
+
+// A program run in the background with the standard descriptors given
+// (-1: closed in the child), so that a test can signal it while it waits.
+class CChild {
+ public:
+  CChild(const std::vector<std::string>& argv, std::array<int, 3> fds);
+  ~CChild();  // killed if still running
+  CChild(const CChild&) = delete;
+  CChild& operator=(const CChild&) = delete;
+  pid_t Pid() const { return m_pid; }
+  bool Started() const { return m_pid > 0; }
+  void Signal(int sig) const;
+  // The exit status, -1 when a signal ended it, nullopt while it still
+  // runs after `limit`.
+  std::optional<int> Wait(std::chrono::milliseconds limit);
+
+ private:
+  pid_t m_pid = -1;
+  std::optional<int> m_status;
+};
 
 // CPU time this process has used, user and system.
 std::chrono::microseconds CpuTime();
