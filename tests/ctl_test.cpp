@@ -683,15 +683,17 @@ TEST_F(CtlOnLine, EveryWriteOutcomeIsTheSessionsAnswer) {
 }
 
 TEST_F(CtlOnLine, WhatAnEarlierAnswerSaidIsNoAnswerToTheNextQuestion) {
-  // A unit that echoes each setting but does not answer the probe: the
-  // echoes came before the question, and confirm nothing.
-  ASSERT_TRUE(test::WriteFile("unit.txt", FormatSetup({11, 3, 2, Mine()})));
   Reset(100ms);
+  ASSERT_TRUE(m_session->Open(5));
+  tool::DeviceState state;
+  std::string why;
+  ASSERT_TRUE(m_session->AskState(state, why)) << why;
+  EXPECT_EQ(std::tuple(state.preset, state.scaler, state.enhancement), std::tuple(7, 0, 0));
+  // The unit no longer answers the probe, and the same port is asked again.
   m_withhold = [](const std::string& command, const std::string&) { return command.find("GET STA") != std::string::npos; };
-  EXPECT_EQ(Run({"apply-setup", "unit.txt"}), tool::kNotConfirmed);
-  EXPECT_EQ(m_said, "apply-setup: COM5: not confirmed: no answer within 100 ms.");
-  m_withhold = nullptr;
-  EXPECT_EQ(Run({"apply-setup", "unit.txt"}), tool::kDone) << m_said;
+  EXPECT_FALSE(m_session->AskState(state, why));
+  EXPECT_EQ(why, "no answer within 100 ms.");
+  EXPECT_FALSE(state.Complete());
 }
 
 TEST(SetupFile, WhatIsWrittenReadsBackAndEveryMistakeIsNamedByItsLine) {
