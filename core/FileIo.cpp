@@ -101,10 +101,13 @@ ssize_t ReadSome(int fd, std::uint8_t* into, std::size_t size, int stopFd) {
 }  // namespace
 
 bool ReadUpTo(int fd, std::size_t limit, std::vector<std::uint8_t>& bytes, bool& more, int stopFd) {
-  bytes.resize(limit);
+  // Grown as the input comes: the limit is far beyond most inputs, and
+  // clearing it whole for a 256-byte file would cost more than the file.
+  bytes.clear();
   std::size_t done = 0;
   while (done < limit) {
-    const auto n = ReadSome(fd, bytes.data() + done, limit - done, stopFd);
+    if (bytes.size() == done) bytes.resize(std::min(limit, std::max<std::size_t>(4096, 2 * done)));
+    const auto n = ReadSome(fd, bytes.data() + done, bytes.size() - done, stopFd);
     if (n == 0) break;
     if (n < 0) {
       bytes.clear();

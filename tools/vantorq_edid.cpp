@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "EdidCheck.h"
+#include "EdidDetail.h"
 #include "EdidFile.h"
+#include "EdidJson.h"
 #include "EdidReport.h"
 #include "EdidSummary.h"
 #include "Monitors.h"
@@ -23,7 +25,8 @@ using vantorq::EdidBuffer;
 using vantorq::EdidInput;
 
 constexpr const char* kUsage =
-    "usage: vantorq-edid [--section video|audio|general | --summary] [--lf] FILE...\n"
+    "usage: vantorq-edid [--section video|audio|general | --summary | --detail] [--lf] FILE...\n"
+    "       vantorq-edid --json FILE...\n"
     "       vantorq-edid --check FILE...\n"
     "       vantorq-edid --fix-checksum OUT FILE\n"
     "       vantorq-edid --compare A B\n"
@@ -38,6 +41,10 @@ constexpr const char* kUsage =
     "\n"
     "  --section S        one section of the report: video, audio or general\n"
     "  --summary          the summary the console's EDID page shows\n"
+    "  --detail           five answers for an installer, the report, then every block\n"
+    "                     of every extension, one fact a line\n"
+    "  --json             the decoded EDID as JSON, one object a file (an array for\n"
+    "                     several); see vantorq-edid(1) for its keys\n"
     "  --lf               end lines with LF (the console's report uses CR LF)\n"
     "  --check            only the verdict, \"FILE: ok\" or \"FILE: FAILED\"\n"
     "  --fix-checksum OUT write a 256-byte copy of FILE with both checksums corrected\n"
@@ -56,7 +63,7 @@ constexpr const char* kUsage =
 // Far beyond any EDID; only the first 256 bytes are ever decoded.
 constexpr std::size_t kMaxInput = 1 << 20;
 
-enum class What { All, Video, Audio, General, Summary };
+enum class What { All, Video, Audio, General, Summary, Detail, Json };
 
 struct Options {
   What what = What::All;
@@ -138,7 +145,10 @@ std::string Report(const EdidBuffer& edid, What what) {
     case What::Audio: return report.m_strAudio;
     case What::General: return report.m_strGeneral;
     case What::Summary: return summary;
-    case What::All: break;
+    case What::All:
+    case What::Detail:
+    case What::Json:
+      break;
   }
   return report.m_strVideo + report.m_strAudio + report.m_strGeneral;
 }
@@ -242,7 +252,29 @@ int ListMonitors(const Options& o) {
   return 0;
 }
 
+// Every file as JSON: the checks are in it, not on standard error.
+int DecodeJson(const Options& o) {
+  int status = 0;
+  vantorq::edid::CJsonArrayWriter array(Put);
+  for (const std::string& path : o.files) {
+    EdidInput input;
+    if (!Load(path, input)) {
+      status = 2;
+      continue;
+    }
+    const auto model = vantorq::edid::DecodeModel(input.bytes);
+    if (o.files.size() == 1) {
+      Put(vantorq::edid::ModelJson(model, path));
+    } else {
+      array.Add(model, path);
+    }
+  }
+  if (o.files.size() > 1) array.Finish();
+  return status;
+}
+
 int Decode(const Options& o) {
+  if (o.what == What::Json) return DecodeJson(o);
   int status = 0;
   bool first = true;
   for (const std::string& path : o.files) {
@@ -266,6 +298,10 @@ int Decode(const Options& o) {
       Write(std::string(first ? "" : "\n") + "==> " + Shown(path) + " <==\n", false);
     }
     first = false;
+    if (o.what == What::Detail) {
+      Write(vantorq::edid::DetailReport(input.bytes), o.lf);
+      continue;
+    }
     Write(Report(vantorq::EdidFromFileBytes(input.bytes), o.what), o.lf);
   }
   return status;
@@ -300,8 +336,10 @@ int main(int argc, char** argv) {
     } else if (arg == "--version") {
       std::printf("vantorq-edid %s\n", VANTORQ_VERSION);
       return 0;
-    } else if (arg == "--summary") {
-      o.what = What::Summary;
+    } else if (arg == "--summary" || arg == "--detail" || arg == "--json") {
+      const What what = arg == "--summary" ? What::Summary : arg == "--detail" ? What::Detail : What::Json;
+      if (o.what != What::All && o.what != what) return UsageError("one of --section, --summary, --detail and --json");
+      o.what = what;
     } else if (arg == "--check") {
       o.check = true;
     } else if (arg == "--lf") {
@@ -312,6 +350,7 @@ int main(int argc, char** argv) {
       o.listMonitors = true;
     } else if (is("--section")) {
       if (!value("--section", v)) return UsageError("--section needs video, audio or general");
+      if (o.what != What::All) return UsageError("one of --section, --summary, --detail and --json");
       if (v == "video") {
         o.what = What::Video;
       } else if (v == "audio") {
@@ -346,6 +385,9 @@ int main(int argc, char** argv) {
       o.files.push_back(monitor.edidPath);
     }
     if (o.files.empty()) return UsageError("no file given");
+    if (o.what == What::Json && (o.check || !o.fixOut.empty() || o.lf)) {
+      return UsageError("--json goes alone: not with --check, --fix-checksum or --lf");
+    }
     status = o.fixOut.empty() ? Decode(o) : FixChecksum(o);
   }
   if (std::fflush(stdout) != 0 && g_stdoutError == 0) g_stdoutError = errno != 0 ? errno : EIO;

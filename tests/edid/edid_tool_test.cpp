@@ -256,6 +256,42 @@ TEST_F(EdidTool, TheReportStaysExactAndProblemsGoToStandardError) {
   }
 }
 
+TEST_F(EdidTool, JsonForScriptsAndTheDetailForAPerson) {
+  ASSERT_EQ(std::system("command -v jq >/dev/null"), 0) << "jq is not installed (scripts/deps installs it)";
+  const std::string corpus = std::string(VANTORQ_EDID_CORPUS) + "/*.bin";
+  const struct {
+    std::string args;
+    int status;
+    std::string out;
+  } cases[] = {
+      // Every real EDID, one object each, its keys in their order.
+      {"--json " + corpus + " | jq -c '[length, (.[0] | keys_unsorted), ([.[].vendor] | unique | length > 40)]'", 0,
+       R"([200,["file","size","blocks","vendor","product","serial","name","year","week","preferred","detailed",)"
+       R"("video","ycbcr420_only","ycbcr420_also","audio","speakers","hdmi","hdmi_forum","hdr","colorimetry",)"
+       R"("checks"],true])" "\n"},
+      // One file: an object; what is wrong with it is in it.
+      {"--json " + Write("flip.bin", [] { EdidBuffer b = Good(); b[60] ^= 1; return Str(b); }()) +
+           " | jq -c '[.blocks, .preferred.width, .video[0], .checks[0].severity]'",
+       0, "[2,1920,{\"vic\":16,\"native\":true},\"error\"]\n"},
+      {"--json " + Write("empty.bin", "") + " " + Write("good.bin", Str(Good())) + " | jq -c 'map(.file | test(\"good\"))'",
+       2, "[true]\n"},
+      {"--detail --lf " + Write("good.bin", Str(Good())) + " | head -n 5 | cut -d: -f1", 0,
+       "Highest mode\nHDR\nAudio\nSpeakers\nPhysical address\n"},
+      {"--json --summary x.bin", 2, ""},
+      {"--json --check x.bin", 2, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    // The tool's status through the pipe: bash's pipefail.
+    const auto out = m_dir / "piped";
+    const std::string script = Write("pipe.sh", "set -o pipefail; " + std::string(VANTORQ_EDID_TOOL) + " " + c.args +
+                                                    " >" + out.string() + " 2>/dev/null\n");
+    const int raw = std::system(("bash " + script).c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status);
+    EXPECT_EQ(Slurp(out), c.out);
+  }
+}
+
 TEST_F(EdidTool, EveryInputFormOfARealEdidDecodesAlikeAndOtherTextIsRefused) {
   // The dumps as the field's tools write them; hexdump squeezes the
   // padding of 0001 into a "*" line.
