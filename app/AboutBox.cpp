@@ -12,6 +12,10 @@ namespace vantorq {
 CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("aboutBox"));
   const auto controls = res::BuildDialog(*this, res::AboutDialog());
+  // The form's own line keeps its words; the version every program gives
+  // (from one place in the build) stands beneath it.
+  auto* version = controls.As<QLabel>(res::ids::kAboutVersion);
+  version->setText(QStringLiteral("Vantorq Console " VANTORQ_VERSION));
   for (QWidget* w : controls.All()) {
     if (auto* icon = qobject_cast<QLabel*>(w); icon != nullptr && icon->text().isEmpty()) {
       res::SetIcon(*icon, res::IconPixmap(res::ids::kIconApp));

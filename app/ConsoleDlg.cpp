@@ -11,6 +11,7 @@
 #include "AboutBox.h"
 #include "Commands.h"
 #include "DialogBuilder.h"
+#include "EdidFile.h"
 #include "EdidPage.h"
 #include "OpenFailure.h"
 #include "OperatorDialogs.h"
@@ -29,6 +30,7 @@ const QString kClosePort = QStringLiteral("Close Port");
 const QString kOpenPortAfterError = QStringLiteral("Open port");
 const QString kCannotOpen = QStringLiteral("Can not find this port or used by other application");
 const QString kNoDevice = QStringLiteral("Can not find available device for this console!");
+const QString kNothingSent = QStringLiteral("The port is closed: nothing was sent.");
 constexpr unsigned long kSelectPauseMs = 200;
 
 QString Text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
@@ -51,6 +53,8 @@ CConsoleDlg::CConsoleDlg(QWidget* parent, std::shared_ptr<IPortOpener> opener, s
   m_portList = controls.As<QComboBox>(res::ids::kPortList);
   m_status = controls.As<QLabel>(res::ids::kStatusLine);
   m_searchButton = controls.As<QPushButton>(res::ids::kSearchButton);
+  m_portNote = controls.As<QLabel>(res::ids::kPortNote);
+  ShowPortNote(QString());
   m_tab = dynamic_cast<res::CTabCtrl*>(controls.Get(res::ids::kTab));
 
   FillPortList(*m_portList);
@@ -114,17 +118,24 @@ void CConsoleDlg::ShowPortState(bool open, const QString& buttonText) {
   m_bPortOpen = open ? 1 : 0;
   m_portButton->setText(buttonText);
   m_portButton->setAccessibleDescription(QString());
+  m_portButton->setToolTip(QString());
+  // A port the operator opens starts a new story: what went wrong with the
+  // last one is said no more.
+  if (open) ShowPortNote(QString());
   ShowLamp(open);
 }
 
 void CConsoleDlg::SayLineFailed() {
-  // The button's new text is all the window shows; whoever started the
-  // console from a terminal, and a screen reader, are told why.
-  const char* label = m_serial.LastFailure();
+  // Said where the operator looks (beneath the port row and on the
+  // button), to whoever started the console from a terminal, and to a
+  // screen reader; it stays until a port is opened again.
+  const std::string failure = m_serial.DescribeFailure();
+  const QString note = Text("The line failed: " + failure + " \u2014 is the adapter still plugged in?");
   const std::string why = "COM" + std::to_string(m_nPort) + " (" + EscapeControls(m_serial.LastOpen().path) +
-                          "): the line failed (" + (label != nullptr ? label : "?") +
-                          ") and the port was closed \u2014 is the adapter still plugged in?";
+                          "): the line failed: " + failure + "; the port was closed \u2014 is the adapter still plugged in?";
   WriteErrorLine("vantorq: " + why);
+  ShowPortNote(note);
+  m_portButton->setToolTip(note);
   m_portButton->setAccessibleDescription(Text(why) + QStringLiteral(". Press to open the port again."));
   for (const auto kind : {QAccessible::NameChanged, QAccessible::DescriptionChanged}) {
     QAccessibleEvent changed(m_portButton, kind);
@@ -132,8 +143,36 @@ void CConsoleDlg::SayLineFailed() {
   }
 }
 
+void CConsoleDlg::ShowPortNote(const QString& text) {
+  m_portNote->setText(text);
+  m_portNote->setAccessibleName(text.isEmpty() ? QStringLiteral("Port note: none") : text);
+  QAccessibleEvent changed(m_portNote, QAccessible::NameChanged);
+  QAccessible::updateAccessibility(&changed);
+}
+
+void CConsoleDlg::SayNothingSent() { ShowPortNote(kNothingSent); }
+
+void CConsoleDlg::ForgetDeviceState() {
+  KillTimer(ID_TIMER_STATE);
+  m_edidPage->ForgetDevice();
+  m_settingsPage->ForgetDevice();
+}
+
+void CConsoleDlg::DeviceAnswered() {
+  // Whatever it said, the device speaks on this port: it is no longer
+  // said to be silent.
+  if (TimerRunning(ID_TIMER_STATE)) KillTimer(ID_TIMER_STATE);
+}
+
+void CConsoleDlg::AskDeviceState() {
+  ForgetDeviceState();
+  m_serial.QueueWrite(protocol::ProbeCommand());
+  SetTimer(ID_TIMER_STATE, kFirstProbeWindowMs);
+}
+
 void CConsoleDlg::ClosePortShown(const QString& buttonText) {
   m_bPortOpen = 0;
+  KillTimer(ID_TIMER_STATE);
   m_portButton->setText(buttonText);
   m_portButton->setAccessibleDescription(QString());
   CloseChannel();
@@ -186,12 +225,15 @@ void CConsoleDlg::Act(const RouterEvent& event) {
     case RouterEvent::Kind::EdidStatus:
       m_edidPage->SetEdidStatus(event.value);
       m_search.OnEdidStatus();
+      DeviceAnswered();
       break;
     case RouterEvent::Kind::ScalerStatus:
       m_settingsPage->SetScalerStatus(event.value);
+      DeviceAnswered();
       break;
     case RouterEvent::Kind::EnhancementStatus:
       m_settingsPage->SetEnhancementStatus(event.value);
+      DeviceAnswered();
       break;
     case RouterEvent::Kind::ReadBackLine: {
       if (event.replyFor == ReplyFor::Verification) {
@@ -205,6 +247,7 @@ void CConsoleDlg::Act(const RouterEvent& event) {
         m_edidPage->m_strBasicInfo = Text(outcome.summary);
         m_edidPage->UpdateData(false);
         m_edidPage->InfoBox()->setToolTip(Text(outcome.verdict));
+        m_edidPage->SetDetails(Text(EdidDetailsText(m_readBackBuffer, "Saved to: " + outcome.savedPath)));
       }
       break;
     }
@@ -261,6 +304,7 @@ void CConsoleDlg::OnTurnOnPort() {
   if (OpenChannel(m_nPort)) {
     m_serial.StartMonitor();
     ShowPortState(true, kClosePort);
+    AskDeviceState();
   } else {
     m_bPortOpen = 0;
     ShowMessage(this, kCannotOpen, ExplainOpenFailure());
@@ -287,12 +331,16 @@ void CConsoleDlg::OnSelectPort() {
     m_serial.StartMonitor();
     ShowPortState(true, kClosePort);
     QThread::msleep(kSelectPauseMs);
+    AskDeviceState();
   }
 }
 
 void CConsoleDlg::OnSearchMachine() {
   m_serial.m_bError = 0;
   ClosePortShown(kTurnOnPort);
+  // Whatever the last port said: the device the search finds tells its own.
+  ForgetDeviceState();
+  ShowPortNote(QString());
   m_search.Start();
 }
 
@@ -307,10 +355,13 @@ void CConsoleDlg::OnTimer(int id) {
       m_search.OnPortFailed();
       return;
     }
-    const char* label = m_serial.LastFailure();
-    m_userEdid.Abandon(std::string("The line failed (") + (label != nullptr ? label : "?") + ")");
+    m_userEdid.Abandon("The line failed (" + m_serial.DescribeFailure() + ")");
     ClosePortShown(kOpenPortAfterError);
     SayLineFailed();
+  } else if (id == ID_TIMER_STATE) {
+    KillTimer(ID_TIMER_STATE);
+    // Not a modal box: the port stays open, and the device may yet speak.
+    if (m_bPortOpen != 0) ShowPortNote(QStringLiteral("No answer from the device on COM%1.").arg(m_nPort));
   } else if (id == ID_TIMER_VERIFY) {
     KillTimer(ID_TIMER_VERIFY);
     m_router.ForgetReadBack(ReplyFor::Verification);
@@ -326,10 +377,7 @@ bool CConsoleDlg::OpenPort(int port) {
   return true;
 }
 
-std::string CConsoleDlg::FailureLabel() const {
-  const char* label = m_serial.LastFailure();
-  return label != nullptr ? label : "";
-}
+std::string CConsoleDlg::FailureLabel() const { return m_serial.DescribeFailure(); }
 
 void CConsoleDlg::SendProbe() { m_serial.QueueWrite(protocol::ProbeCommand()); }
 

@@ -45,6 +45,8 @@ inline constexpr int ID_TIMER_SEARCH = 4;
 inline constexpr int ID_TIMER_COMM_ERROR = 5;
 // The read-back that proves a user-EDID write.
 inline constexpr int ID_TIMER_VERIFY = 6;
+// The device's answer to the state asked when a port opens.
+inline constexpr int ID_TIMER_STATE = 7;
 // How long the device may take to begin its reply: the search's first window.
 inline constexpr auto kAnswerWait = std::chrono::milliseconds(500);
 inline constexpr unsigned ID_SYSMENU_ABOUT = 16;
@@ -86,6 +88,7 @@ class CConsoleDlg final : public QDialog,
   CSerialChannel& Serial() override { return m_serial; }
   void AwaitReadBack(std::string pattern) override;
   bool WriteUserEdid(EdidView edid, std::function<void(const UserEdidOutcome&)> done) override;
+  void SayNothingSent() override;
 
   // CSerialOwner
   void OnSerialNotify(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
@@ -95,6 +98,9 @@ class CConsoleDlg final : public QDialog,
   QPushButton* PortButton() const { return m_portButton; }
   QPushButton* SearchButton() const { return m_searchButton; }
   QLabel* StatusLine() const { return m_status; }
+  // Beneath the port row: no answer, a click that sent nothing, why the
+  // line failed.
+  QLabel* PortNote() const { return m_portNote; }
   res::CTabCtrl* Tab() const { return m_tab; }
   CSettingsPage* SettingsPage() const { return m_settingsPage; }
   CEdidPage* EdidPage() const { return m_edidPage; }
@@ -130,8 +136,15 @@ class CConsoleDlg final : public QDialog,
   void ShowPortState(bool open, const QString& buttonText);
   // The port closed, shown dark with `buttonText` on the button.
   void ClosePortShown(const QString& buttonText);
-  // After the line failed: why, on standard error and to a screen reader.
+  // After the line failed: why, beneath the port row, in the button's
+  // tooltip, on standard error and to a screen reader.
   void SayLineFailed();
+  // A port was opened for the operator: the pages forget what the last
+  // port said, and the device is asked its state (the search's probe).
+  void AskDeviceState();
+  void ForgetDeviceState();
+  void DeviceAnswered();
+  void ShowPortNote(const QString& text);
   bool OpenChannel(int port);
   void CloseChannel();
   QString ExplainOpenFailure() const;
@@ -177,6 +190,7 @@ class CConsoleDlg final : public QDialog,
   QPushButton* m_searchButton = nullptr;
   res::CTabCtrl* m_tab = nullptr;
   QLabel* m_status = nullptr;
+  QLabel* m_portNote = nullptr;
   CSettingsPage* m_settingsPage = nullptr;
   CEdidPage* m_edidPage = nullptr;
   bool m_bLampLit = false;

@@ -28,7 +28,8 @@ class ISearchHost {
   virtual OpenAttempt LastOpen() const = 0;
   virtual void SendProbe() = 0;
   virtual void ClosePort() = 0;
-  // The channel's error flag, and the failure point it last reported.
+  // The channel's error flag, and the failure it last reported, in the
+  // operator's words ("write(): Input/output error").
   virtual bool PortFailed() const = 0;
   virtual std::string FailureLabel() const = 0;
   // Timer 4: starting it again restarts it with the new period.

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "EdidCheck.h"
+#include "EdidDetail.h"
 #include "Hex.h"
 
 namespace vantorq {
@@ -50,6 +51,16 @@ EdidBuffer EdidFromFileBytes(std::span<const std::uint8_t> bytes) {
   edid.fill(0xFF);
   std::copy_n(bytes.begin(), std::min(bytes.size(), edid.size()), edid.begin());
   return edid;
+}
+
+std::string EdidCheckLine(std::span<const std::uint8_t> bytes) {
+  const EdidVerdict verdict = CheckEdid(bytes);
+  return "EDID check: " + (verdict.Passed() ? std::string("header, checksums and extension count are right")
+                                            : verdict.Summary());
+}
+
+std::string EdidDetailsText(std::span<const std::uint8_t> bytes, const std::string& origin) {
+  return edid::DetailReport(bytes, {origin, EdidCheckLine(bytes)});
 }
 
 std::string FileExtension(std::string_view path) {

@@ -98,6 +98,15 @@ bool BeginsWithEdidHeader(std::span<const std::uint8_t> bytes);
 // "mine.bin begins with 68 65 6c ..., an EDID with 00 ff ff ff ff ff ff 00".
 std::string DescribeNotEdid(std::string_view name, std::span<const std::uint8_t> read);
 
+// What the check of an EDID found, in one line: "EDID check: header,
+// checksums and extension count are right", or its problems.
+std::string EdidCheckLine(std::span<const std::uint8_t> bytes);
+
+// The whole of an EDID for a person: the detailed report with, beneath
+// its five answers, where it came from (`origin`, "Saved to: /path") and
+// its check. Lines end in CR LF.
+std::string EdidDetailsText(std::span<const std::uint8_t> bytes, const std::string& origin);
+
 // The text after the last dot of the file's name; empty if it has none.
 std::string FileExtension(std::string_view path);
 

@@ -79,22 +79,16 @@ namespace {
 // allows: >= 0 the count, -1 an error (errno; EINTR when stopped).
 ssize_t ReadSome(int fd, std::uint8_t* into, std::size_t size, int stopFd) {
   for (;;) {
-    if (stopFd >= 0) {
-      const int ready = WaitReady(fd, POLLIN, stopFd);
-      if (ready <= 0) {
-        if (ready == 0) errno = EINTR;
-        return -1;
-      }
-    }
-    const auto n = ::read(fd, into, size);
-    if (n >= 0) return n;
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) return -1;
+    // Ready first: a FIFO opened without waiting reads as ended until its
+    // writer comes, and poll() waits for that writer.
     const int ready = WaitReady(fd, POLLIN, stopFd);
     if (ready <= 0) {
       if (ready == 0) errno = EINTR;
       return -1;
     }
+    const auto n = ::read(fd, into, size);
+    if (n >= 0) return n;
+    if (errno != EINTR && errno != EAGAIN) return -1;
   }
 }
 

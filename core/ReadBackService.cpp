@@ -1,6 +1,7 @@
 #include "ReadBackService.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <cstring>
 
 #include "Commands.h"
@@ -92,13 +93,13 @@ ReadBackOutcome CReadBackService::Complete(std::string_view line, std::string_vi
   }
   outcome.saved = true;
   outcome.message = "Save to file: " + saved.name;
+  std::error_code ec;
+  outcome.savedPath = std::filesystem::absolute(saved.name, ec).string();
   outcome.summary = DecodeAndSummarise(m_report, buffer);
-  const EdidVerdict verdict = CheckEdid(buffer);
-  outcome.verdict = "EDID check: " + (verdict.Passed() ? std::string("header, checksums and extension count are right")
-                                                       : verdict.Summary());
+  outcome.verdict = EdidCheckLine(buffer);
   // Saved as the device holds it, but a faulty EDID is said where the
   // operator looks, not only in the summary's tooltip.
-  if (!verdict.Passed()) outcome.detail = outcome.verdict;
+  if (!CheckEdid(buffer).Passed()) outcome.detail = outcome.verdict;
   return outcome;
 }
 

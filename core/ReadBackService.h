@@ -42,6 +42,7 @@ struct ReadBackOutcome {
   std::string detail;   // beneath it, when there is more to say
   std::string summary;  // the page's new basic information, when saved
   std::string verdict;  // what the check of the saved EDID found, when saved
+  std::string savedPath;  // the saved file's full path, when saved
 };
 
 // What is wrong with a read reply as it arrived: empty when it carries the

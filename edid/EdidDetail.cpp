@@ -56,13 +56,14 @@ bool Higher(const Timing& a, const Timing& b) {
   return a.interlaced < b.interlaced;
 }
 
+// The mode and the TMDS clock and bit rate its link must carry.
 std::string Link(const Timing& t, int divider) {
   const double mhz = t.pixelClockKhz / 1000.0 / divider;
-  std::string text = ModeName(t) + " (" + Fixed(mhz, 1) + " MHz TMDS, " + Fixed(mhz * 30 / 1000, 2) + " Gbit/s";
+  std::string text = ModeName(t) + " at " + Fixed(mhz, 0) + " MHz TMDS (" + Fixed(mhz * 30 / 1000, 1) + " Gbit/s";
   if (mhz > 600) {
-    text += ", beyond TMDS: FRL";
+    text += ", FRL";
   } else if (mhz > 340) {
-    text += ", HDMI 2.0 scrambling";
+    text += ", HDMI 2.0";
   }
   return text + ")";
 }
@@ -93,7 +94,7 @@ std::string HighestModes(const EdidModel& m) {
   }
   return "Highest mode: 4:4:4 " + (full ? Link(*full, 1) : std::string("none")) + "; 4:2:0 " +
          (half ? Link(*half, 2) : std::string("none")) +
-         (limit ? "; the sink takes up to " + std::to_string(*limit) + " MHz" : std::string());
+         (limit ? "; sink limit " + std::to_string(*limit) + " MHz" : std::string());
 }
 
 }  // namespace
@@ -128,7 +129,7 @@ std::vector<std::string> InstallerAnswers(const EdidModel& m) {
   return lines;
 }
 
-std::string DetailReport(std::span<const std::uint8_t> input) {
+std::string DetailReport(std::span<const std::uint8_t> input, const std::vector<std::string>& afterAnswers) {
   const EdidModel m = DecodeModel(input);
   std::string out;
   const auto line = [&](const std::string& text) {
@@ -137,6 +138,10 @@ std::string DetailReport(std::span<const std::uint8_t> input) {
   };
   for (const std::string& answer : InstallerAnswers(m)) line(answer);
   line("");
+  if (!afterAnswers.empty()) {
+    for (const std::string& text : afterAnswers) line(text);
+    line("");
+  }
 
   EdidBuffer edid;
   edid.fill(0xFF);

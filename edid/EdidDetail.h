@@ -16,7 +16,9 @@ namespace vantorq::edid {
 // it needs, HDR, the richest audio, the speakers, the physical address.
 std::vector<std::string> InstallerAnswers(const EdidModel& model);
 
-// Answers, report and sections of the input (as a file holds it).
-std::string DetailReport(std::span<const std::uint8_t> input);
+// Answers, report and sections of the input (as a file holds it);
+// `afterAnswers` (where the EDID came from, its check) stand between the
+// answers and the report.
+std::string DetailReport(std::span<const std::uint8_t> input, const std::vector<std::string>& afterAnswers = {});
 
 }  // namespace vantorq::edid

@@ -10,6 +10,7 @@
 
 #include "Commands.h"
 #include "DialogBuilder.h"
+#include "EdidDetailsDlg.h"
 #include "EdidFile.h"
 #include "OperatorDialogs.h"
 #include "PageHost.h"
@@ -26,6 +27,10 @@ CEdidPage::CEdidPage(QWidget* tabControl) : QWidget(tabControl) {
   m_readButton = controls.As<QPushButton>(res::ids::kReadButton);
   m_loadButton = controls.As<QPushButton>(res::ids::kLoadButton);
   m_infoBox = controls.As<QPlainTextEdit>(res::ids::kBasicInfo);
+  m_detailsButton = controls.As<QPushButton>(res::ids::kDetailsButton);
+  m_detailsButton->setEnabled(false);
+  m_detailsButton->setAccessibleName(QStringLiteral("Details of the last EDID"));
+  m_detailsButton->setToolTip(QStringLiteral("The whole of the last EDID read back or loaded, with its file and its check"));
   m_lamps = {controls.As<QLabel>(res::ids::kLampBit3), controls.As<QLabel>(res::ids::kLampBit2),
              controls.As<QLabel>(res::ids::kLampBit1), controls.As<QLabel>(res::ids::kLampBit0)};
 
@@ -34,6 +39,7 @@ CEdidPage::CEdidPage(QWidget* tabControl) : QWidget(tabControl) {
   connect(m_presetGroup, &QButtonGroup::idClicked, this, [this](int i) { OnPresetClicked(i); });
   connect(m_readButton, &QPushButton::clicked, this, [this] { OnReadEdid(); });
   connect(m_loadButton, &QPushButton::clicked, this, [this] { OnLoadEdid(); });
+  connect(m_detailsButton, &QPushButton::clicked, this, [this] { OnDetails(); });
 
   UpdateData(false);
   m_hLampOn = res::IconPixmap(res::ids::kIconLampOn);
@@ -68,6 +74,21 @@ void CEdidPage::UpdateData(bool saveAndValidate) {
   }
 }
 
+void CEdidPage::SetDetails(const QString& text) {
+  m_strDetails = text;
+  m_detailsButton->setEnabled(!text.isEmpty());
+  if (m_details != nullptr) m_details->SetText(text);
+}
+
+void CEdidPage::OnDetails() {
+  if (m_strDetails.isEmpty()) return;
+  if (m_details == nullptr) m_details = new CEdidDetailsDlg(this);
+  m_details->SetText(m_strDetails);
+  m_details->show();
+  m_details->raise();
+  m_details->activateWindow();
+}
+
 void CEdidPage::ShowLamps(int preset) {
   for (int i = 0; i < 4; ++i) {
     const int bit = 3 - i;
@@ -76,8 +97,14 @@ void CEdidPage::ShowLamps(int preset) {
   }
 }
 
+void CEdidPage::ForgetDevice() {
+  m_nPreset = m_nReported = -1;
+  ShowLamps(0);
+  UpdateData(false);
+}
+
 void CEdidPage::SetEdidStatus(int preset) {
-  m_nPreset = preset;
+  m_nPreset = m_nReported = preset;
   ShowLamps(preset);
   UpdateData(false);
 }
@@ -126,6 +153,9 @@ void CEdidPage::OnLoadEdid() {
     case LoadResult::Loaded:
       break;
   }
+  // Its whole, before it is written: what the operator is about to put
+  // into the unit.
+  SetDetails(QString::fromStdString(EdidDetailsText(read, "Loaded from: " + QFileInfo(path).absoluteFilePath().toStdString())));
   CPageHost* host = CPageHost::Of(this);
   const auto shown = [this](const UserEdidOutcome& outcome) {
     using Kind = UserEdidOutcome::Kind;
@@ -163,6 +193,14 @@ void CEdidPage::OnLoadEdid() {
 }
 
 void CEdidPage::OnPresetClicked(int index) {
+  if (CPageHost* host = CPageHost::Of(this); host != nullptr && !host->PortOpen()) {
+    // Nothing goes out, so nothing is shown as done: no lamp, and the
+    // device's last reported preset stays selected.
+    m_nPreset = m_nReported;
+    UpdateData(false);
+    host->SayNothingSent();
+    return;
+  }
   UpdateData(true);
   ShowLamps(index);
   SendEdidPreset(m_nPreset);

@@ -29,6 +29,9 @@ class CPageHost {
   // ended it has been handled. False when nothing was sent (the port is
   // closed); `done` never runs then.
   virtual bool WriteUserEdid(EdidView edid, std::function<void(const UserEdidOutcome&)> done) = 0;
+  // A choice was made while the port is closed (or a search runs): nothing
+  // went out, and the window says so beside the port.
+  virtual void SayNothingSent() = 0;
 
   static CPageHost* Of(QWidget* page) {
     QWidget* tab = page != nullptr ? page->parentWidget() : nullptr;

@@ -67,7 +67,27 @@ void CSettingsPage::ShowCode(QLabel& high, QLabel& low, int code) {
   res::ShowLamp(low, (code & 1) != 0, m_hBitOn, m_hBitOff);
 }
 
+bool CSettingsPage::RefusedWhileClosed() {
+  CPageHost* host = CPageHost::Of(this);
+  if (host == nullptr || host->PortOpen()) return false;
+  m_nEnhancement = m_nReportedEnhancement;
+  m_nScalerMode = m_nReportedScaler;
+  UpdateData(false);
+  host->SayNothingSent();
+  return true;
+}
+
+void CSettingsPage::ForgetDevice() {
+  m_nEnhancement = m_nReportedEnhancement = -1;
+  m_nScalerMode = m_nReportedScaler = -1;
+  for (QLabel* lamp : {m_lampEnhLow, m_lampEnhHigh, m_lampScalerLow, m_lampScalerHigh}) {
+    res::ShowLamp(*lamp, false, m_hBitOn, m_hBitOff);
+  }
+  UpdateData(false);
+}
+
 void CSettingsPage::OnEnhancementClicked(int index) {
+  if (RefusedWhileClosed()) return;
   UpdateData(true);
   ShowCode(*m_lampEnhHigh, *m_lampEnhLow, index);
   SendEnhancement(m_nEnhancement);
@@ -75,6 +95,7 @@ void CSettingsPage::OnEnhancementClicked(int index) {
 }
 
 void CSettingsPage::OnScalerClicked(int index) {
+  if (RefusedWhileClosed()) return;
   UpdateData(true);
   ShowCode(*m_lampScalerHigh, *m_lampScalerLow, index);
   SendScalerMode(m_nScalerMode);
@@ -86,13 +107,13 @@ void CSettingsPage::SendEnhancement(int index) { SendFromPage(this, protocol::En
 void CSettingsPage::SendScalerMode(int index) { SendFromPage(this, protocol::ScalerCommand(index)); }
 
 void CSettingsPage::SetEnhancementStatus(int value) {
-  m_nEnhancement = value;
+  m_nEnhancement = m_nReportedEnhancement = value;
   ShowCode(*m_lampEnhHigh, *m_lampEnhLow, value);
   UpdateData(false);
 }
 
 void CSettingsPage::SetScalerStatus(int value) {
-  m_nScalerMode = value - 1;
+  m_nScalerMode = m_nReportedScaler = value - 1;
   ShowCode(*m_lampScalerHigh, *m_lampScalerLow, value - 1);
   UpdateData(false);
 }

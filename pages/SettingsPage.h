@@ -17,6 +17,9 @@ class CSettingsPage final : public QWidget {
   // The device reported a level (0..3) or a mode (1..4); nothing is sent.
   void SetEnhancementStatus(int value);
   void SetScalerStatus(int value);
+  // A port opens: nothing is known of the device until it answers, and
+  // nothing is shown as its.
+  void ForgetDevice();
 
   void SendEnhancement(int index);
   void SendScalerMode(int index);
@@ -33,6 +36,9 @@ class CSettingsPage final : public QWidget {
   QLabel* m_lampScalerLow = nullptr;
   int m_nScalerMode = 0;
   int m_nEnhancement = 0;
+  // What the device last reported, as the radio groups number it; -1 none.
+  int m_nReportedScaler = -1;
+  int m_nReportedEnhancement = -1;
   QPixmap m_hBitOn;
   QPixmap m_hBitOff;
 
@@ -41,6 +47,9 @@ class CSettingsPage final : public QWidget {
   void OnEnhancementClicked(int index);
   void OnScalerClicked(int index);
   void ShowCode(QLabel& high, QLabel& low, int code);
+  // A click while the port is closed sends nothing and shows nothing as
+  // done: the device's last reported choice stays selected. True then.
+  bool RefusedWhileClosed();
 
   QButtonGroup* m_enhancementGroup = nullptr;
   QButtonGroup* m_scalerGroup = nullptr;

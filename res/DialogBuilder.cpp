@@ -16,11 +16,14 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTabBar>
+#include <QProxyStyle>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
+#include <memory>
 
 namespace vantorq::res {
 
@@ -110,6 +113,36 @@ QButtonGroup* CDialogControls::Group(int firstId) const {
 }
 
 namespace {
+
+// The application's style, with radio and check indicators `scale` times
+// their size. One per scale, kept for the program's life.
+class CScaledIndicatorStyle final : public QProxyStyle {
+ public:
+  CScaledIndicatorStyle(const QString& base, double scale) : QProxyStyle(base), m_scale(scale) {}
+  int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+    const int size = QProxyStyle::pixelMetric(metric, option, widget);
+    switch (metric) {
+      case PM_ExclusiveIndicatorWidth:
+      case PM_ExclusiveIndicatorHeight:
+      case PM_IndicatorWidth:
+      case PM_IndicatorHeight:
+        return static_cast<int>(std::lround(size * m_scale));
+      default:
+        return size;
+    }
+  }
+
+ private:
+  double m_scale;
+};
+
+QStyle* ScaledIndicatorStyle(double scale) {
+  static std::map<int, std::unique_ptr<QStyle>> styles;
+  const int key = static_cast<int>(std::lround(scale * 100));
+  auto& style = styles[key];
+  if (!style) style = std::make_unique<CScaledIndicatorStyle>(QApplication::style()->name(), scale);
+  return style.get();
+}
 
 // A push button whose text wraps onto several lines.
 QPushButton* WrappingButton(QWidget* parent, const QString& text) {
@@ -203,9 +236,15 @@ CDialogControls BuildDialog(QWidget& host, const DialogSpec& layout) {
                                             : new QPushButton(text, &host);
         static_cast<QPushButton*>(widget)->setAutoDefault(false);
         break;
-      case ControlKind::Label:
-        widget = new QLabel(text, &host);
+      case ControlKind::Label: {
+        auto* label = new QLabel(text, &host);
+        if ((c.flags & kWrapText) != 0) {
+          label->setWordWrap(true);
+          label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        }
+        widget = label;
         break;
+      }
       case ControlKind::ComboBox: {
         auto* combo = new QComboBox(&host);
         // The table's height is the open list's; the closed box is as tall
@@ -223,6 +262,9 @@ CDialogControls BuildDialog(QWidget& host, const DialogSpec& layout) {
         break;
       case ControlKind::RadioButton: {
         auto* radio = new QRadioButton(text, &host);
+        // The style draws its indicator at one size whatever the text's;
+        // with large text it grows with the letters beside it.
+        if (g_dialogScale > 1.05) radio->setStyle(ScaledIndicatorStyle(g_dialogScale));
         if (group == nullptr) {
           group = new QButtonGroup(&host);
           controls.m_groups[c.id] = group;

@@ -19,12 +19,14 @@ constexpr std::array kConsoleControls{
     ControlSpec{ids::kStatusLine, K::Label, "", 13, 45, 87, 8},
     ControlSpec{ids::kSearchButton, K::PushButton, "Search Machine", 7, 57, 101, 22},
     ControlSpec{ids::kTab, K::TabControl, "", 116, 7, 356, 320, kStaticEdge},
+    ControlSpec{ids::kPortNote, K::Label, "", 7, 86, 101, 72, kWrapText},
 };
 
 constexpr std::array kAboutControls{
     ControlSpec{kNoId, K::Icon, "", 11, 17, 20, 20},
     ControlSpec{kNoId, K::Label, "Matrix CONSOLE Version 1.0", 40, 10, 119, 8},
     ControlSpec{ids::kOk, K::PushButton, "OK", 178, 7, 50, 14, kStartsGroup},
+    ControlSpec{ids::kAboutVersion, K::Label, "", 40, 22, 119, 8},
 };
 
 constexpr DialogSpec kConsole{ids::kConsoleDialog, "Vantorq V0.1", 479, 334, kConsoleControls};
@@ -88,6 +90,7 @@ constexpr std::array kEdidOtherControls{
     ControlSpec{ids::kOutputPort, K::RadioButton, "Output port", 107, 262, 54, 10},
     ControlSpec{kNoId, K::Label, "Basic EDID infomation:", 170, 200, 89, 8, kStartsGroup},
     ControlSpec{ids::kBasicInfo, K::TextBox, "", 169, 210, 131, 70, kMultiLine | kBorder | kDisabled},
+    ControlSpec{ids::kDetailsButton, K::PushButton, "Details\u2026", 262, 194, 38, 12},
 };
 
 template <std::size_t A, std::size_t B, std::size_t C>

@@ -62,6 +62,10 @@ inline constexpr int kPortLamp = 1007;
 inline constexpr int kPortList = 1106;
 inline constexpr int kSearchButton = 1107;
 inline constexpr int kStatusLine = 1108;
+// Ours, beside the form's: what the port row has to say (no answer, a
+// click that sent nothing, why the line failed).
+inline constexpr int kPortNote = 1109;
+inline constexpr int kAboutVersion = 1111;
 
 inline constexpr int kSettingsDialog = 179;
 inline constexpr int kLampEnhHigh = 1008;
@@ -82,6 +86,7 @@ inline constexpr int kReadButton = 1096;
 inline constexpr int kInputPort = 1336;
 inline constexpr int kOutputPort = 1337;
 inline constexpr int kBasicInfo = 1110;
+inline constexpr int kDetailsButton = 1098;  // ours: the whole EDID in a window
 }  // namespace ids
 
 const DialogSpec& ConsoleDialog();

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <string_view>
 
 #include "Trace.h"
 
@@ -33,6 +34,22 @@ std::string OpenFailureReason(const OpenAttempt& attempt) {
   }
   if (PortMissing(attempt.error)) return "no such device";
   return std::strerror(attempt.error);
+}
+
+std::string DescribeLineFailure(const char* label, int error) {
+  // The channel's failure points keep the names the console's design gives
+  // them; what they are here is what the operator is told.
+  static const std::map<std::string_view, std::string_view> kCalls{
+      {"SetCommTimeouts()", "tcsetattr()"}, {"SetCommMask()", "ioctl()"},     {"GetCommState()", "tcgetattr()"},
+      {"BuildCommDCB()", "the line settings"}, {"SetCommState()", "tcsetattr()"}, {"WaitCommEvent()", "poll()"},
+      {"ReadFile()", "read()"},             {"GetOverlappedResults() in ReadFile()", "read()"},
+      {"WriteFile()", "write()"}};
+  if (label == nullptr) return {};
+  const auto call = kCalls.find(label);
+  const std::string name(call != kCalls.end() ? call->second : std::string_view("the port"));
+  if (error == 0) return name + ": the other end hung up";
+  if (error == ETIMEDOUT && name == "write()") return name + ": the line did not send it in time";
+  return name + ": " + std::strerror(error);
 }
 
 std::string DescribeOpenFailure(unsigned port, const OpenAttempt& attempt) {

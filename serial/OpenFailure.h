@@ -23,6 +23,12 @@ std::string DescribeOpenFailure(unsigned port, const OpenAttempt& attempt);
 // console from a terminal, and returns it.
 std::string ReportOpenFailure(unsigned port, const OpenAttempt& attempt);
 
+// A failure of an open line in this system's words: the call as POSIX
+// names it and the error's text, "read(): Input/output error"; `label` is
+// the channel's failure point ("ReadFile()"), `error` its errno (0: the
+// other end hung up).
+std::string DescribeLineFailure(const char* label, int error);
+
 struct FailedOpen {
   unsigned port;
   OpenAttempt attempt;
@@ -32,7 +38,7 @@ struct FailedOpen {
 struct FailedLine {
   unsigned port;
   std::string path;
-  std::string failure;  // the channel's failure point, "WriteFile()"
+  std::string failure;  // as DescribeLineFailure says it: "write(): Input/output error"
 };
 
 // What a search that found no device tells the operator beneath its

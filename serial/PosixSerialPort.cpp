@@ -213,6 +213,7 @@ class PosixSerialPort final : public ISerialPort {
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == EAGAIN) return IoResult::Pending;
+      m_errno = n < 0 ? errno : EIO;
       return IoResult::Failed;
     }
   }
@@ -233,6 +234,7 @@ class PosixSerialPort final : public ISerialPort {
         count = 0;
         return true;
       }
+      m_errno = errno;
       return false;
     }
     count = queued > 0 ? static_cast<std::size_t>(queued) : 0;
@@ -240,6 +242,7 @@ class PosixSerialPort final : public ISerialPort {
   }
 
   int EventFd() const override { return m_dead ? -1 : m_fd; }
+  int LastErrno() const override { return m_errno; }
 
   bool HungUp() const {
     pollfd p{m_fd, POLLIN, 0};
@@ -254,11 +257,13 @@ class PosixSerialPort final : public ISerialPort {
     if (n == 0 && !HungUp()) return IoResult::Pending;
     // End of file or an error on a tty: the other end is gone. Stop
     // watching it, or poll() would report the hang-up forever.
+    m_errno = n < 0 ? errno : 0;
     m_dead = true;
     return IoResult::Failed;
   }
 
   int m_fd;
+  int m_errno = 0;  // of the last call that failed
   bool m_pseudo;    // the slave side of a pseudo-terminal
   termios m_found;  // the line's settings before we changed them
   // The tail of the input queue, fetched with one read() instead of one

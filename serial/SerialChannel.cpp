@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "ComPorts.h"
+#include "OpenFailure.h"
 #include "Trace.h"
 
 namespace vantorq {
@@ -67,7 +68,12 @@ CSerialChannel::~CSerialChannel() {
   m_bHasPort = false;
 }
 
-void CSerialChannel::ReportFailure(const char* label) {
+std::string CSerialChannel::DescribeFailure() const {
+  return DescribeLineFailure(m_pLastFailure.load(), m_nFailureErrno.load());
+}
+
+void CSerialChannel::ReportFailure(const char* label, int error) {
+  m_nFailureErrno = error;
   m_pLastFailure = label;
   m_bError = 1;
 }
@@ -141,13 +147,13 @@ int CSerialChannel::Open(CSerialOwner* owner, unsigned port, int baud, char pari
 
   m_timeouts = {kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs};
   [&] {
-    if (!m_hPort->SetTimeouts(m_timeouts)) return ReportFailure("SetCommTimeouts()");
-    if (!m_hPort->SetMask(eventMask)) return ReportFailure("SetCommMask()");
-    if (!m_hPort->GetState(m_lineState)) return ReportFailure("GetCommState()");
+    if (!m_hPort->SetTimeouts(m_timeouts)) return ReportFailure("SetCommTimeouts()", errno);
+    if (!m_hPort->SetMask(eventMask)) return ReportFailure("SetCommMask()", errno);
+    if (!m_hPort->GetState(m_lineState)) return ReportFailure("GetCommState()", errno);
     m_lineState.eventChar = kEventChar;
     m_lineState.rtsEnabled = true;
-    if (!m_hPort->BuildState(settings, m_lineState)) return ReportFailure("BuildCommDCB()");
-    if (!m_hPort->SetState(m_lineState)) return ReportFailure("SetCommState()");
+    if (!m_hPort->BuildState(settings, m_lineState)) return ReportFailure("BuildCommDCB()", errno);
+    if (!m_hPort->SetState(m_lineState)) return ReportFailure("SetCommState()", errno);
   }();
 
   m_hPort->Purge();
@@ -215,7 +221,7 @@ void CSerialChannel::MonitorLoop() {
   for (;;) {
     int portFd = -1;
     if (watchPort) {
-      if (!port->StartWait()) ReportFailure("WaitCommEvent()");
+      if (!port->StartWait()) ReportFailure("WaitCommEvent()", errno);
       portFd = port->EventFd();
     }
     // In priority order: shutdown, comm event, write request.
@@ -226,7 +232,7 @@ void CSerialChannel::MonitorLoop() {
     }};
     if (::poll(waitSet.data(), waitSet.size(), -1) < 0) {
       if (errno == EINTR) continue;
-      ReportFailure("WaitCommEvent()");
+      ReportFailure("WaitCommEvent()", errno);
       // Without a working wait there is nothing to do but wait for the end.
       waitSet = {{{m_hStopRequest.Fd(), POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}}};
       ::poll(waitSet.data(), 1, -1);
@@ -245,7 +251,7 @@ void CSerialChannel::MonitorLoop() {
 
     if ((waitSet[1].revents & POLLNVAL) != 0) {
       // The port's descriptor is no longer one: waiting on it is over.
-      ReportFailure("WaitCommEvent()");
+      ReportFailure("WaitCommEvent()", EBADF);
       watchPort = false;
     } else if (waitSet[1].revents != 0) {
       // The event fired with nothing queued: start the wait again.
@@ -326,7 +332,7 @@ void CSerialChannel::DrainInput() {
       // meaningless byte: the owner finds m_bError set, drops it and
       // closes the port.
       Deliver();
-      ReportFailure(failure);
+      ReportFailure(failure, port->LastErrno());
     }
     m_batch[m_nBatch++] = {WM_SERIAL_BYTE, byte};
     // Room is kept for the notifications that follow the bytes.
@@ -406,9 +412,17 @@ void CSerialChannel::WritePending() {
     outcome = WriteAndDrain(bytes);
   }
   const bool failed = outcome == WriteOutcome::Stalled || outcome == WriteOutcome::Refused;
-  if (failed) ReportFailure("WriteFile()");
+  if (failed) {
+    int error = ETIMEDOUT;
+    if (outcome == WriteOutcome::Refused) {
+      std::lock_guard lock(m_lock);
+      error = m_hPort && m_hPort->LastErrno() != 0 ? m_hPort->LastErrno() : EIO;
+    }
+    ReportFailure("WriteFile()", error);
+  }
   Trace(TraceDirection::Sent, m_nPortNumber, bytes,
-        failed ? "not sent whole: WriteFile()" : outcome == WriteOutcome::Stopped ? "cut off: the port was closed" : "");
+        failed ? "not sent whole: " + DescribeFailure()
+               : outcome == WriteOutcome::Stopped ? std::string("cut off: the port was closed") : std::string());
   // Told without waiting for the owner, whose thread may be busy; a stop
   // drops it, and the owner then knows the port was closed under the write.
   m_messenger->Post(WM_SERIAL_WRITTEN, WriteResultParam(ticket, outcome), static_cast<std::intptr_t>(m_nPortNumber));

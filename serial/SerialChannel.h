@@ -82,6 +82,11 @@ class CSerialChannel {
   unsigned PortNumber() const { return m_nPortNumber; }
   // The failure point last reported, for diagnostics; null if none.
   const char* LastFailure() const { return m_pLastFailure.load(); }
+  // The errno that failure came with (0: the line ended, hung up).
+  int LastFailureErrno() const { return m_nFailureErrno.load(); }
+  // The failure in the operator's words, as POSIX names the call: "read():
+  // Input/output error". Empty when none was reported.
+  std::string DescribeFailure() const;
   int MonitorExitCode() const { return m_nExitCode.load(); }
   // The monitor has purged the port and is waiting for events.
   bool MonitorRunning() const { return m_bRunning != 0; }
@@ -100,7 +105,7 @@ class CSerialChannel {
   // has been handled.
   void Deliver();
   void WritePending();
-  void ReportFailure(const char* label);
+  void ReportFailure(const char* label, int error);
   // Signals the shutdown, lets go of a delivery the monitor may be blocked
   // on (delivering nothing more) and waits for the monitor to end.
   void StopMonitor();
@@ -144,6 +149,7 @@ class CSerialChannel {
   std::unique_ptr<CWindowMessenger> m_messenger;
   OpenAttempt m_lastOpen;
   std::atomic<const char*> m_pLastFailure{nullptr};
+  std::atomic<int> m_nFailureErrno{0};
   std::atomic<int> m_nExitCode{0};
 };
 

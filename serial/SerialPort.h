@@ -87,6 +87,10 @@ class ISerialPort {
   // The descriptor whose readiness is the port's comm event; -1 once the
   // port has failed for good, so that nobody waits on it any more.
   virtual int EventFd() const = 0;
+
+  // The errno of the last call that failed; 0 when the line simply ended
+  // (the other end hung up).
+  virtual int LastErrno() const { return 0; }
 };
 
 // What an open tried and, when it failed, why.

@@ -153,6 +153,12 @@ class CLineDouble::Port final : public ISerialPort {
     return m_line.m_dead ? -1 : m_line.m_input.Fd();
   }
 
+  // As a pulled adapter answers every call.
+  int LastErrno() const override {
+    std::lock_guard lock(m_line.m_mutex);
+    return m_line.m_dead || m_line.m_writeCount >= m_line.m_writeLimit ? EIO : 0;
+  }
+
  private:
   template <class F>
   bool Locked(F f) {

@@ -30,6 +30,7 @@ constexpr const char* kUsage =
     "  --hang-up-after N   drop the line once after N bytes sent, then replug\n"
     "  --user-edid-fault changed|dropped\n"
     "                      store a user EDID with byte 131 changed, or not at all\n"
+    "  --version           print the version and end\n"
     "Run the console with VANTORQ_PORT_DIR set to the printed folder.\n";
 
 bool ParseNumber(std::string_view text, long& value) {
@@ -81,6 +82,9 @@ int main(int argc, char** argv) {
     long n = 0;
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("vantorq-sim %s\n", VANTORQ_VERSION);
       return 0;
     } else if (arg == "--port-dir") {
       if (!value(v) || v.empty()) return Fail("--port-dir needs a folder");

@@ -14,6 +14,17 @@ for page in vantorq vantorq-edid vantorq-sim vantorq-ctl; do
   need usr/share/man/man1/$page.1.gz
   gzip -t "$root/usr/share/man/man1/$page.1.gz" || status=1
   zcat "$root/usr/share/man/man1/$page.1.gz" | grep -q "^\.TH ${page^^} 1" || { echo "$page.1: no .TH"; status=1; }
+  # Each page names the other three.
+  for other in vantorq vantorq-edid vantorq-sim vantorq-ctl; do
+    [ "$other" = "$page" ] && continue
+    zcat "$root/usr/share/man/man1/$page.1.gz" | sed -n '/^\.SH SEE ALSO/,$p' | grep -q "^\.BR $other (1)" ||
+      { echo "$page.1: SEE ALSO lacks $other"; status=1; }
+  done
+done
+# The metainfo provides every program.
+for bin in vantorq vantorq-edid vantorq-sim vantorq-ctl; do
+  grep -q "<binary>$bin</binary>" "$root/usr/share/metainfo/invalid.vantorq.Console.metainfo.xml" ||
+    { echo "metainfo does not provide $bin"; status=1; }
 done
 for doc in copyright changelog.gz README.md; do need usr/share/doc/vantorq-console/$doc; done
 [ ! -e "$root/usr/share/doc/vantorq" ] || { echo "docs under /usr/share/doc/vantorq"; status=1; }

@@ -29,14 +29,18 @@ std::vector<Row> ConsoleRows() {
           {1106, K::ComboBox, "", 54, 25, 52, 154},
           {1108, K::Label, "", 13, 45, 87, 8},
           {1107, K::PushButton, "Search Machine", 7, 57, 101, 22},
-          {1000, K::TabControl, "", 116, 7, 356, 320}};
+          {1000, K::TabControl, "", 116, 7, 356, 320},
+          // Ours: the port row's note.
+          {1109, K::Label, "", 7, 86, 101, 72}};
 }
 
 std::vector<Row> AboutRows() {
   // The form gives the icon's and the label's places only; their sizes are ours.
   return {{kNoId, K::Icon, "", 11, 17, 20, 20},
           {kNoId, K::Label, "Matrix CONSOLE Version 1.0", 40, 10, 119, 8},
-          {1, K::PushButton, "OK", 178, 7, 50, 14}};
+          {1, K::PushButton, "OK", 178, 7, 50, 14},
+          // Ours: the version every program gives.
+          {1111, K::Label, "", 40, 22, 119, 8}};
 }
 
 std::vector<Row> SettingsRows() {
@@ -87,7 +91,9 @@ std::vector<Row> EdidRows() {
                               {1336, K::RadioButton, "Input port", 107, 248, 50, 10, true},
                               {1337, K::RadioButton, "Output port", 107, 262, 54, 10},
                               {kNoId, K::Label, "Basic EDID infomation:", 170, 200, 89, 8},
-                              {1110, K::TextBox, "", 169, 210, 131, 70}};
+                              {1110, K::TextBox, "", 169, 210, 131, 70},
+                              // Ours: the whole EDID in a window.
+                              {1098, K::PushButton, "Details\u2026", 262, 194, 38, 12}};
   rows.insert(rows.end(), rest.begin(), rest.end());
   return rows;
 }

@@ -71,10 +71,7 @@ void CCtlSession::ClosePort() {
 
 void CCtlSession::SendProbe() { m_serial.QueueWrite(protocol::ProbeCommand()); }
 
-std::string CCtlSession::FailureLabel() const {
-  const char* label = m_serial.LastFailure();
-  return label != nullptr ? label : "";
-}
+std::string CCtlSession::FailureLabel() const { return m_serial.DescribeFailure(); }
 
 void CCtlSession::SetSearchTimer(int periodMs) { m_searchTimer->start(periodMs); }
 
@@ -137,8 +134,7 @@ void CCtlSession::OnSerialNotify(unsigned message, std::uintptr_t wParam, std::i
     }
   }
   if (m_lineFailed) {
-    const char* label = m_serial.LastFailure();
-    m_userEdid.Abandon(std::string("The line failed (") + (label != nullptr ? label : "?") + ")");
+    m_userEdid.Abandon("The line failed (" + m_serial.DescribeFailure() + ")");
   }
   if (m_wake) m_wake();
 }
@@ -161,8 +157,7 @@ bool CCtlSession::Wait(const std::function<bool()>& done, milliseconds limit) {
 
 std::string CCtlSession::LineFailure() const {
   if (Stopped()) return "interrupted";
-  const char* label = m_serial.LastFailure();
-  return std::string("the line failed (") + (label != nullptr ? label : "?") + ") \u2014 is the adapter still plugged in?";
+  return "the line failed: " + m_serial.DescribeFailure() + " \u2014 is the adapter still plugged in?";
 }
 
 std::string CCtlSession::Unanswered(const std::string& what, milliseconds limit) const {

@@ -39,6 +39,19 @@ TEST(ConsoleCommandLine, HelpAndVersionNeedNoDisplayAndWriteNothing) {
   EXPECT_NE(::access("KVAddrMg.ini", F_OK), 0) << "the address file is the window's";
 }
 
+TEST(EveryProgram, GivesTheOneVersionTheBuildSets) {
+  const struct {
+    std::string program;
+    std::string name;
+  } programs[] = {{VANTORQ_CONSOLE, "vantorq"}, {VANTORQ_CTL, "vantorq-ctl"}, {VANTORQ_EDID_TOOL, "vantorq-edid"},
+                  {VANTORQ_SIM, "vantorq-sim"}};
+  for (const auto& p : programs) {
+    const test::Ran ran = test::RunShell("env -u DISPLAY " + p.program + " --version");
+    EXPECT_EQ(ran.status, 0) << p.name;
+    EXPECT_EQ(ran.out, p.name + " " VANTORQ_VERSION "\n");
+  }
+}
+
 TEST(EveryProgram, StartedWithItsStandardStreamsClosedItGivesThemToNullAndNothingElse) {
   // Closed, descriptors 0 to 2 would go to the next thing opened (the
   // display's socket, a port, a lock file), and a line meant for the

@@ -27,6 +27,7 @@
 #include "LockFile.h"
 #include "DialogBuilder.h"
 #include "EdidPage.h"
+#include "LineDouble.h"
 #include "PseudoTerminal.h"
 #include "SettingsPage.h"
 #include "WindowTimers.h"
@@ -47,6 +48,12 @@ class ConsoleWindow : public ::testing::Test {
 
   void Feed(std::string_view bytes, unsigned port) {
     for (char c : bytes) m_dlg->OnSerialByte(static_cast<std::uint8_t>(c), port);
+  }
+  // The open asks the device's state: that question is on the line, and
+  // what the test sends next is not purged by its write.
+  static bool ProbeArrived(sim::CPseudoTerminal& pty) {
+    const std::string probe = "\r\nGET STA\r\n";
+    return pty.Receive(std::chrono::milliseconds(3000)) == std::vector<std::uint8_t>(probe.begin(), probe.end());
   }
 
   test::CPortLines m_lines;
@@ -130,6 +137,7 @@ TEST_F(ConsoleWindow, ThePortButtonOpensAndClosesThePort) {
   EXPECT_TRUE(d.LampLit());
   EXPECT_EQ(d.PortButton()->text(), "Close Port");
   EXPECT_TRUE(d.m_serial.HasPort());
+  ASSERT_TRUE(ProbeArrived(pty));
   pty.Send("xy");
   EXPECT_TRUE(test::WaitUntil([&] { return d.Router().m_strLine == "xy"; }));
   d.PortButton()->click();
@@ -169,12 +177,51 @@ TEST_F(ConsoleWindow, APortThatCannotBeOpenedIsSaidSoAndStaysDark) {
   EXPECT_TRUE(m_dialogs->details[1].startsWith(QString::fromStdString(busy))) << m_dialogs->details[1].toStdString();
 }
 
+TEST(ConsoleLine, APulledAdapterIsSaidInTheWindowInThisSystemsWords) {
+  // An adapter that refuses every read and write, as a pulled one does.
+  test::CDialogRecorder dialogs;
+  const struct {
+    const char* name;
+    std::function<void(sim::CLineDouble&)> pull;
+    std::function<void(CConsoleDlg&)> use;
+    QString note;
+  } cases[] = {
+      {"under a read", [](sim::CLineDouble& l) { l.FailReadAfter(0, sim::ReadFault::Refused); },
+       [](CConsoleDlg&) {}, "The line failed: read(): Input/output error \u2014 is the adapter still plugged in?"},
+      {"under a write", [](sim::CLineDouble& l) { l.FailWriteAfter(0); },
+       [](CConsoleDlg& d) { d.SettingsPage()->EnhancementGroup()->button(1)->click(); },
+       "The line failed: write(): Input/output error \u2014 is the adapter still plugged in?"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto line = std::make_shared<sim::CLineDouble>();
+    auto opener = std::make_shared<sim::CLineOpener>();
+    opener->Add(1, line);
+    CConsoleDlg d(nullptr, opener);
+    d.PortButton()->click();
+    ASSERT_TRUE(test::WaitUntil([&] { return d.m_serial.MonitorRunning() && line->Wire().size() == 11; }));
+    ::testing::internal::CaptureStderr();
+    c.pull(*line);
+    line->Feed("IN1 EDID 07\r\n");
+    c.use(d);
+    ASSERT_TRUE(test::WaitUntil([&] { return d.PortButton()->text() == "Open port"; }));
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(d.PortNote()->text(), c.note);
+    EXPECT_EQ(d.PortButton()->toolTip(), c.note);
+    for (const char* windows : {"ReadFile", "WriteFile", "WaitCommEvent", "Overlapped"}) {
+      EXPECT_EQ(said.find(windows), std::string::npos) << said;
+      EXPECT_FALSE(d.PortNote()->text().contains(windows));
+    }
+  }
+}
+
 TEST_F(ConsoleWindow, AHangUpClosesThePortThroughTimer5AndTheButtonReopens) {
   CConsoleDlg& d = *m_dlg;
   auto& pty = Attach(1);
   d.PortButton()->click();
   ASSERT_EQ(d.m_bPortOpen, 1);
   ASSERT_TRUE(test::WaitUntil([&] { return d.m_serial.MonitorRunning(); }));
+  ASSERT_TRUE(ProbeArrived(pty)) << "the line fails under a read, not under the open's write";
   ::testing::internal::CaptureStderr();
   pty.HangUp();
   ASSERT_TRUE(test::WaitUntil([&] { return d.PortButton()->text() == "Open port"; }));
@@ -183,7 +230,12 @@ TEST_F(ConsoleWindow, AHangUpClosesThePortThroughTimer5AndTheButtonReopens) {
   EXPECT_FALSE(d.LampLit());
   EXPECT_FALSE(d.m_serial.HasPort());
   EXPECT_EQ(d.m_serial.m_bError, 1) << "kept until the next open";
-  const std::string why = "COM1 (" + m_folder.LinkPath(1) + "): the line failed (ReadFile()) and the port was closed";
+  // In this system's words, where the operator looks and on standard error.
+  const QString note = "The line failed: read(): the other end hung up \u2014 is the adapter still plugged in?";
+  EXPECT_EQ(d.PortNote()->text(), note);
+  EXPECT_EQ(d.PortButton()->toolTip(), note);
+  const std::string why = "COM1 (" + m_folder.LinkPath(1) + "): the line failed: read(): the other end hung up; the port "
+                          "was closed";
   EXPECT_EQ(said.rfind("vantorq: " + why + " \u2014 is the adapter still plugged in?\n", 0), 0u) << said;
   // What a screen reader reads of them now.
   EXPECT_EQ(d.PortLamp()->accessibleName(), "port closed");
@@ -195,7 +247,10 @@ TEST_F(ConsoleWindow, AHangUpClosesThePortThroughTimer5AndTheButtonReopens) {
   EXPECT_EQ(d.m_bPortOpen, 1);
   EXPECT_EQ(d.PortButton()->text(), "Close Port");
   EXPECT_TRUE(d.PortButton()->accessibleDescription().isEmpty());
+  EXPECT_TRUE(d.PortNote()->text().isEmpty()) << "said until a port is opened again";
+  EXPECT_TRUE(d.PortButton()->toolTip().isEmpty());
   ASSERT_TRUE(test::WaitUntil([&] { return d.m_serial.MonitorRunning(); }));
+  ASSERT_TRUE(ProbeArrived(again));
   again.Send("ok");
   EXPECT_TRUE(test::WaitUntil([&] { return d.Router().m_strLine == "ok"; }));
 }
@@ -228,7 +283,8 @@ TEST_F(ConsoleWindow, TheAboutItemOpensTheAboutBox) {
   about->trigger();  // modal: returns once OK was clicked
   EXPECT_TRUE(closed);
   EXPECT_EQ(caption, "About 8X8 Matrix controller");
-  EXPECT_EQ(texts, QStringList{"Matrix CONSOLE Version 1.0"});
+  EXPECT_EQ(texts, (QStringList{"Matrix CONSOLE Version 1.0", "Vantorq Console " VANTORQ_VERSION}))
+      << "the form's words, and beneath them the version every program gives";
 }
 
 TEST_F(ConsoleWindow, ClosingWhileBytesStreamInEndsCleanly) {

@@ -138,7 +138,7 @@ TEST(DialogGeometry, EveryBuiltControlStandsWhereItsRowSays) {
       ++checked;
     }
   }
-  EXPECT_EQ(checked, 6 + 12 + 25 + 1);
+  EXPECT_EQ(checked, 7 + 12 + 26 + 2);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "Commands.h"
 #include "ConsoleDlg.h"
 #include "DialogBuilder.h"
+#include "EdidDetailsDlg.h"
 #include "EdidPage.h"
 #include "EdidSummary.h"
 #include "LineDouble.h"
@@ -52,6 +53,16 @@ class EdidPageTest : public ::testing::Test {
     D().PortButton()->click();
     ASSERT_EQ(D().m_bPortOpen, 1);
     ASSERT_TRUE(test::WaitUntil([&] { return D().m_serial.MonitorRunning(); }));
+    // The open asks the device's state; a simulated device has answered
+    // before the test goes on.
+    if (m_sim != nullptr) {
+      ASSERT_TRUE(test::WaitUntil([&] { return Page().m_nReported == 7; }));
+    }
+  }
+  // The probe the open sends.
+  static std::vector<std::uint8_t> Probe() {
+    const auto probe = protocol::ProbeCommand();
+    return {probe.begin(), probe.end()};
   }
   void TearDown() override {
     m_dlg.reset();
@@ -115,7 +126,7 @@ TEST_F(EdidPageTest, PresetClicksLightTheLampsAndSendTheirCommand) {
       {0, {false, false, false, false}}, {15, {true, true, true, true}}, {7, {false, true, true, true}},
       {13, {true, true, false, true}},   {8, {true, false, false, false}}, {7, {false, true, true, true}},
   };
-  std::size_t sent = 0;
+  std::size_t sent = m_sim->Commands().size();
   for (const auto& c : cases) {
     ClickPreset(c.preset);
     EXPECT_EQ(Lamps(), c.lamps) << c.preset << " lights at once";
@@ -125,14 +136,23 @@ TEST_F(EdidPageTest, PresetClicksLightTheLampsAndSendTheirCommand) {
     EXPECT_EQ(m_sim->Commands().back(), expected);
     ++sent;
   }
-  D().PortButton()->click();  // closed: lamps and selection change, nothing goes out
+  // Closed: nothing goes out, and nothing is shown as done: the device's
+  // last reported preset stays chosen and lit, and the window says why.
+  ASSERT_TRUE(test::WaitUntil([&] { return Page().m_nReported == 7; }));
+  D().PortButton()->click();
   ClickPreset(2);
-  EXPECT_EQ(Lamps(), (std::vector<bool>{false, false, true, false}));
+  EXPECT_EQ(Lamps(), (std::vector<bool>{false, true, true, true}));
+  EXPECT_EQ(res::CheckedIndex(*Page().PresetGroup()), 7);
+  EXPECT_EQ(D().PortNote()->text(), "The port is closed: nothing was sent.");
   test::Pump(100ms);
   EXPECT_EQ(m_sim->Commands().size(), sent);
 }
 
 TEST_F(EdidPageTest, StatusLinesSelectThePresetAndPutBackTheTakenPortChoice) {
+  // A line that never answers: what the page shows is what is fed here.
+  test::CPortLines lines;
+  lines.Attach(1);
+  D().PortButton()->click();
   const struct {
     const char* line;
     int selected;
@@ -170,7 +190,9 @@ TEST_F(EdidPageTest, ReadingTheOutputPortSavesFile00AndShowsTheSummary) {
   ASSERT_TRUE(SawMessage("Save to file: Matrix_EDID_out1_00.bin")) << m_dialogs->messages.join("|").toStdString();
   EXPECT_EQ(m_sim->Commands().back(), "GET OUT1 EDID  DATA");
   const auto read = protocol::OutputEdidReadCommand();
-  EXPECT_EQ(m_sim->Received(1), std::vector<std::uint8_t>(read.begin(), read.end()));
+  std::vector<std::uint8_t> sent = Probe();
+  sent.insert(sent.end(), read.begin(), read.end());
+  EXPECT_EQ(m_sim->Received(1), sent);
   sim::Edid tv{};
   m_sim->WithDevice([&](sim::CDevice& d) { tv = d.OutputEdid(); });
   EXPECT_EQ(ReadFile("Matrix_EDID_out1_00.bin"), std::vector<std::uint8_t>(tv.begin(), tv.end()));
@@ -183,6 +205,18 @@ TEST_F(EdidPageTest, ReadingTheOutputPortSavesFile00AndShowsTheSummary) {
   EXPECT_EQ(Page().m_strBasicInfo, expected);
   EXPECT_EQ(Page().InfoBox()->toPlainText(), expected.replace("\r\n", "\n"));
   EXPECT_EQ(Page().InfoBox()->toolTip(), "EDID check: header, checksums and extension count are right");
+
+  // The whole of it, a key away: the five answers, the file, the check.
+  ASSERT_TRUE(Page().DetailsButton()->isEnabled());
+  Page().DetailsButton()->click();
+  ASSERT_NE(Page().DetailsWindow(), nullptr);
+  EXPECT_TRUE(Page().DetailsWindow()->isVisible());
+  const QStringList lines = Page().DetailsWindow()->Text().split('\n');
+  ASSERT_GT(lines.size(), 10);
+  EXPECT_TRUE(lines[0].startsWith("Highest mode: 4:4:4 4096x2160@60Hz")) << lines[0].toStdString();
+  EXPECT_EQ(lines[6], "Saved to: " + QDir::current().absoluteFilePath("Matrix_EDID_out1_00.bin"));
+  EXPECT_EQ(lines[7], "EDID check: header, checksums and extension count are right");
+  EXPECT_TRUE(Page().DetailsWindow()->Text().contains("Manufacture's Name:QTV\n")) << "the console's report in it";
 
   // Bypass on the input port reads the output too, as file 01.
   ClickPreset(0);
@@ -311,14 +345,21 @@ TEST_F(EdidPageTest, LoadingFilesAndWritingTheUserEdid) {
   EdidBuffer expected;
   expected.fill(0xFF);
   std::copy(small.begin(), small.end(), expected.begin());
+  EXPECT_FALSE(Page().DetailsButton()->isEnabled()) << "nothing to show yet";
   Page().LoadButton()->click();
   EXPECT_EQ(m_dialogs->filters.last(), "bin file(*.bin)|*.bin|all file(*.*)|*.*||");
+  // What is about to go into the unit, in full, before it has.
+  ASSERT_TRUE(Page().DetailsButton()->isEnabled());
+  Page().DetailsButton()->click();
+  const QString details = Page().DetailsWindow()->Text();
+  EXPECT_TRUE(details.contains("\nLoaded from: " + dir + "/small.bin\nEDID check: ")) << details.toStdString();
   ASSERT_TRUE(SawMessage(kUserEdidNote));
   EXPECT_EQ(m_dialogs->details.last(), "Verified: the unit holds the 256 bytes written.");
   // The write, then the read-back of preset 15 that proves it.
   const auto command = protocol::UserEdidWriteCommand(expected);
   const auto readBack = protocol::InputEdidReadCommand(15);
-  std::vector<std::uint8_t> both(command.begin(), command.end());
+  std::vector<std::uint8_t> both = Probe();
+  both.insert(both.end(), command.begin(), command.end());
   both.insert(both.end(), readBack.begin(), readBack.end());
   EXPECT_EQ(m_sim->Received(1), both);
   EXPECT_FALSE(fs::exists("Matrix_EDID_inp1_00.bin")) << "the proof is no read-back of the operator's: no file";
@@ -371,7 +412,8 @@ TEST_F(EdidPageTest, TheUserEdidNoteWaitsUntilTheUnitsCopyHasBeenReadBack) {
   // and the unit's copy read back.
   const auto mine = EdidFileBytes(256, 0x42);
   WriteFile("mine.bin", mine);
-  const std::size_t asked = 790 + 24;
+  const std::size_t probe = 11;  // the open's
+  const std::size_t asked = probe + 790 + 24;
   const struct {
     const char* name;
     std::shared_ptr<IClock> clock;
@@ -392,7 +434,7 @@ TEST_F(EdidPageTest, TheUserEdidNoteWaitsUntilTheUnitsCopyHasBeenReadBack) {
       {"flow control holds the line", std::make_shared<CManualClock>(), [](sim::CLineDouble& l) { l.StallWire(); },
        false, "", "The EDID was not written to the device.", "The line did not send it in time", "Open port", 0},
       {"the adapter is pulled", std::make_shared<CManualClock>(), [](sim::CLineDouble& l) { l.FailWriteAfter(100); },
-       false, "", "The EDID was not written to the device.", "The port refused it part-way", "Open port", 100},
+       false, "", "The EDID was not written to the device.", "The port refused it part-way", "Open port", 111},
       {"the port is closed under it", SystemClock(), [](sim::CLineDouble& l) { l.StallWire(); }, true, "",
        "The EDID was not written to the device.", "The port was closed before it was sent whole", "Turn on Port", 0},
   };
@@ -403,6 +445,7 @@ TEST_F(EdidPageTest, TheUserEdidNoteWaitsUntilTheUnitsCopyHasBeenReadBack) {
     opener->Add(1, line);
     m_dlg = std::make_unique<CConsoleDlg>(nullptr, opener, c.clock);
     OpenPort();
+    ASSERT_TRUE(test::WaitUntil([&] { return line->Wire().size() == probe; })) << "the open's probe has left";
     c.fault(*line);
     m_dialogs->messages.clear();
     m_dialogs->details.clear();
@@ -431,7 +474,7 @@ TEST_F(EdidPageTest, TheUserEdidNoteWaitsUntilTheUnitsCopyHasBeenReadBack) {
     if (c.wire == asked) {
       EXPECT_EQ(wireAtMessage, asked);
     } else {
-      EXPECT_LT(wireAtMessage, 790u);
+      EXPECT_LT(wireAtMessage, probe + 790);
     }
     EXPECT_FALSE(D().TimerRunning(ID_TIMER_VERIFY));
     // The port shows what it is: a failed line is closed as after a read failure.

@@ -117,6 +117,9 @@ TEST_F(Reach, KeysSwitchTabsAndOpenAboutWithoutNewTabStops) {
 TEST_F(Reach, EveryControlIsReachedByTabAndEachRadioGroupIsOneStop) {
   auto& line = m_lines.Attach(1);
   m_window.PortButton()->click();
+  const std::string probe = "\r\nGET STA\r\n";
+  EXPECT_EQ(line.Receive(std::chrono::milliseconds(2000)), std::vector<std::uint8_t>(probe.begin(), probe.end()))
+      << "the open asks the device's state";
   m_window.show();
   m_window.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&m_window));

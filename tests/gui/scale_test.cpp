@@ -22,6 +22,7 @@
 #include <cmath>
 
 #include "ConsoleDlg.h"
+#include "SettingsPage.h"
 #include "DialogBuilder.h"
 #include "Frames.h"
 #include "Dialogs.h"
@@ -237,6 +238,11 @@ TEST(TextScaling, EveryTextFitsItsControlWithLargeDesktopFonts) {
       window.Tab()->SetCurSel(tab);
       EXPECT_EQ(ClippedTexts(window), QStringList()) << points << " pt, tab " << tab;
     }
+    // The radio indicators grow with the letters beside them.
+    QAbstractButton* radio = window.SettingsPage()->EnhancementGroup()->button(0);
+    const int indicator = radio->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, radio);
+    const int usual = QApplication::style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth);
+    EXPECT_NEAR(indicator, usual * res::DialogScale(), 1.0) << points << " pt";
   }
   QApplication::setFont(desktop);
 }

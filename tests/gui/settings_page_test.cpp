@@ -81,7 +81,9 @@ TEST_F(SettingsPageTest, EachButtonSendsItsBytesAndShowsItsCode) {
       {true, 2, "\r\nSET OUT1 VIDEO3\r\n", {true, false}},
       {true, 3, "\r\nSET OUT1 VIDEO4\r\n", {true, true}},
   };
-  std::string expected;
+  // The open asked the device's state first.
+  std::string expected = "\r\nGET STA\r\n";
+  ASSERT_TRUE(test::WaitUntil([&] { return Page().m_nReportedScaler == 0 && Page().m_nReportedEnhancement == 0; }));
   for (const auto& c : cases) {
     QButtonGroup* group = c.scaler ? Page().ScalerGroup() : Page().EnhancementGroup();
     group->button(c.index)->click();
@@ -95,9 +97,14 @@ TEST_F(SettingsPageTest, EachButtonSendsItsBytesAndShowsItsCode) {
   EXPECT_EQ(std::string(cases[0].bytes).size(), 24u);
   EXPECT_EQ(std::string(cases[5].bytes).size(), 19u);
 
-  d->PortButton()->click();  // closed: the page changes, nothing is sent
+  // Closed: nothing is sent, and nothing is shown as done; the device's
+  // last reported level stays chosen, and the window says why.
+  ASSERT_TRUE(test::WaitUntil([&] { return Page().m_nReportedScaler == 3 && Page().m_nReportedEnhancement == 3; }));
+  d->PortButton()->click();
   Page().EnhancementGroup()->button(1)->click();
-  EXPECT_EQ(EnhLamps(), std::pair(false, true));
+  EXPECT_EQ(EnhLamps(), std::pair(true, true));
+  EXPECT_EQ(res::CheckedIndex(*Page().EnhancementGroup()), 3);
+  EXPECT_EQ(d->PortNote()->text(), "The port is closed: nothing was sent.");
   test::Pump(100ms);
   EXPECT_EQ(sim->Received(1).size(), expected.size());
 }
@@ -125,10 +132,10 @@ TEST_F(SettingsPageTest, StatusLinesFollowTheDeviceAndSendNothing) {
     EXPECT_EQ(ScalerLamps(), c.scalerLamps) << c.line;
   }
   EXPECT_EQ(Page().m_nScalerMode, -1);
-  // The next click sets a valid index again.
+  // With no port open a click chooses nothing: the device's last report stands.
   Page().ScalerGroup()->button(1)->click();
-  EXPECT_EQ(Page().m_nScalerMode, 1);
-  EXPECT_EQ(ScalerLamps(), std::pair(false, true));
+  EXPECT_EQ(Page().m_nScalerMode, -1);
+  EXPECT_EQ(ScalerLamps(), std::pair(true, true));
 }
 
 TEST_F(SettingsPageTest, Screenshot) {

@@ -22,6 +22,7 @@
 #include "ConsoleApp.h"
 #include "ConsoleDlg.h"
 #include "DialogBuilder.h"
+#include "EdidDetailsDlg.h"
 #include "EdidPage.h"
 #include "SettingsPage.h"
 #include "Dialogs.h"
@@ -99,5 +100,19 @@ int main(int argc, char** argv) {
   if (!dialogs->messages.last().startsWith("Save to file: ")) return Fail("the read-back was not saved");
   if (!Shot(dlg, out + "/edid.png")) return Fail("no screenshot of the EDID page");
   std::printf("summary:\n%s", qPrintable(edid->m_strBasicInfo.replace("\r\n", "\n")));
+
+  // The whole EDID, a button away.
+  edid->DetailsButton()->click();
+  auto* details = edid->DetailsWindow();
+  if (details == nullptr || !WaitUntil([&] { return details->windowHandle() != nullptr && details->windowHandle()->isExposed(); }, 5000ms)) {
+    return Fail("the details window never showed");
+  }
+  if (!Shot(*details, out + "/details.png")) return Fail("no screenshot of the details window");
+  details->close();
+
+  // A click with the port closed: nothing sent, and the window says so.
+  dlg.PortButton()->click();
+  edid->PresetGroup()->button(3)->click();
+  if (!Shot(dlg, out + "/closed.png")) return Fail("no screenshot of the closed port's note");
   return 0;
 }
