@@ -337,7 +337,7 @@ TEST_F(Ctl, AUserEdidCountsAsWrittenOnlyOnceTheUnitProvesItKeptIt) {
       d.GarbleReplies(c.garble);
     });
     const test::Ran ran = Run(c.args);
-    EXPECT_EQ(ran.status, c.status);
+    EXPECT_EQ(ran.status, c.status) << ran.err;
     const std::string& said = c.status == 0 ? ran.out : ran.err;
     EXPECT_EQ(said.rfind(c.text, 0), 0u) << said;
     EXPECT_EQ(Received(), c.bytes);
