@@ -438,6 +438,11 @@ EdidModel DecodeModel(std::span<const std::uint8_t> input) {
   return m;
 }
 
+std::optional<Timing> DescriptorTiming(std::span<const std::uint8_t, 18> bytes) {
+  Bytes padded(bytes);
+  return ReadTiming(Block(padded, 0), 0);
+}
+
 std::string ModeName(const Timing& t) {
   return std::to_string(t.width) + "x" + std::to_string(t.height) + (t.interlaced ? "i" : "") + "@" +
          std::to_string(static_cast<int>(std::lround(t.refresh))) + "Hz";

@@ -145,6 +145,10 @@ struct EdidModel {
 // 0xFF as well.
 EdidModel DecodeModel(std::span<const std::uint8_t> bytes);
 
+// The timing an 18-byte detailed timing descriptor holds; none for a
+// display descriptor (its pixel clock 0).
+std::optional<Timing> DescriptorTiming(std::span<const std::uint8_t, 18> bytes);
+
 // "3840x2160@60Hz", "1920x1080i@50Hz" (refresh rounded to the next whole Hz).
 std::string ModeName(const Timing& t);
 // The format of a VIC as a timing; empty (width 0) for an unassigned one.

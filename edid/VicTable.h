@@ -5,6 +5,15 @@
 
 namespace vantorq::edid {
 
+// A timing's blanking, as a detailed timing descriptor holds it: porches
+// and sync widths in pixels (lines of one field when interlaced), and
+// whether each sync is positive.
+struct Blanking {
+  int hFront, hSync, hBack;
+  int vFront, vSync, vBack;
+  bool hPositive, vPositive;
+};
+
 struct VicTiming {
   int vic;
   int width;
@@ -13,6 +22,7 @@ struct VicTiming {
   double refresh;  // Hz: frames, or fields when interlaced
   int pixelClockKhz;
   std::string_view aspect;
+  Blanking blanking;
 };
 
 // The VIC's format; null for a number CTA-861 leaves unassigned.

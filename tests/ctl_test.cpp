@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "Commands.h"
@@ -342,6 +343,46 @@ TEST_F(Ctl, AUserEdidCountsAsWrittenOnlyOnceTheUnitProvesItKeptIt) {
     EXPECT_EQ(said.rfind(c.text, 0), 0u) << said;
     EXPECT_EQ(Received(), c.bytes);
   }
+}
+
+// The README's pipeline, line by line as it stands there: the television's
+// EDID limited to the link, given the receiver's audio and a name, looked
+// at, and written proven kept.
+TEST_F(Ctl, TheReadmesPipelineMakesTheEdidTheInstallationNeeds) {
+  Start({.com = 3});
+  std::string readme;
+  ASSERT_TRUE(test::ReadFile(std::string(VANTORQ_SOURCE_DIR) + "/README.md", readme));
+  const auto at = readme.find("<!-- pipeline");
+  ASSERT_NE(at, std::string::npos);
+  const auto begin = readme.find("```sh\n", at) + 6;
+  std::istringstream block(readme.substr(begin, readme.find("```", begin) - begin));
+  std::string tv;
+  m_sim->WithDevice([&](sim::CDevice& d) { tv = Bytes(d.OutputEdid()); });
+  ASSERT_TRUE(fs::copy_file(std::string(VANTORQ_EDID_CORPUS) + "/0117.bin", "avr.bin"));  // six audio formats
+  int lines = 0;
+  std::string detail;
+  for (std::string line; std::getline(block, line); ++lines) {
+    SCOPED_TRACE(line);
+    for (const auto& [name, path] : {std::pair<std::string, std::string>{"vantorq-ctl ", std::string(VANTORQ_CTL) + " --timeout 5 "},
+                                     {"vantorq-edid ", std::string(VANTORQ_EDID_TOOL) + " "}}) {
+      if (line.rfind(name, 0) == 0) line = path + line.substr(name.size());
+    }
+    const test::Ran ran = test::RunShell(line);
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    if (line.find("--detail") != std::string::npos) detail = ran.out;
+  }
+  EXPECT_EQ(lines, 5);
+  std::string hall;
+  ASSERT_TRUE(test::ReadFile("hall.bin", hall));
+  EXPECT_NE(hall, tv);
+  // The five answers: limited to the link, the receiver's audio, the name.
+  EXPECT_NE(detail.find("sink limit 300 MHz\r\n"), std::string::npos) << detail;
+  EXPECT_NE(detail.find("Audio: MAT (MLP), 8 channels, up to 192.0 kHz\r\n"), std::string::npos);
+  EXPECT_NE(detail.find("Name: HALL A\r\n"), std::string::npos);
+  m_sim->WithDevice([&](sim::CDevice& d) {
+    EXPECT_EQ(d.Preset(), 15);
+    EXPECT_EQ(Bytes(d.EdidOf(15)), hall);
+  });
 }
 
 TEST_F(Ctl, OutputsAreWrittenIntoWhatIsThereAndNothingIsReplaced) {

@@ -2,7 +2,12 @@
 // scripts. The report is the console's own text, CR LF line ends and all;
 // what is wrong with an input goes to standard error, never into it.
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,6 +16,7 @@
 
 #include "EdidCheck.h"
 #include "EdidDetail.h"
+#include "EdidEdit.h"
 #include "EdidFile.h"
 #include "EdidJson.h"
 #include "EdidReport.h"
@@ -27,6 +33,7 @@ using vantorq::EdidInput;
 constexpr const char* kUsage =
     "usage: vantorq-edid [--section video|audio|general | --summary | --detail] [--lf] FILE...\n"
     "       vantorq-edid --json FILE...\n"
+    "       vantorq-edid edit IN -o OUT [--dry-run] [--lf] CHANGE...\n"
     "       vantorq-edid --check FILE...\n"
     "       vantorq-edid --fix-checksum OUT FILE\n"
     "       vantorq-edid --compare A B\n"
@@ -53,12 +60,20 @@ constexpr const char* kUsage =
     "  --monitor NAME     decode the EDID of the monitor on connector NAME\n"
     "  --version, --help\n"
     "\n"
+    "edit changes IN (128 or 256 bytes) into OUT, in the order given, checksums made\n"
+    "right: --name TEXT, --serial N, --vendor ABC, --product N, --preferred WxH@HZ,\n"
+    "--remove-vic N[,N...], --max-tmds MHZ, --audio lpcm2, --audio-from FILE,\n"
+    "--no-hdr. What each change did is said on standard error. --dry-run writes\n"
+    "nothing and shows the lines of --detail that would change. OUT may be - (a\n"
+    "pipe, never a terminal); it is never written through a link.\n"
+    "\n"
     "Problems (length, header, checksums, extension count) are told on standard\n"
     "error with the value found and the value expected; notes, which never fail\n"
     "a check, begin with \"note: \". Exit status: 0; 1 when --check finds a\n"
     "problem or --compare a difference, or no monitor is found; 2 when an input is\n"
     "empty, cannot be read, is of an unknown format or ends on an odd hex digit,\n"
-    "when an output cannot be written, or when the command line is wrong.\n";
+    "when an output cannot be written, or when the command line is wrong; 3 when\n"
+    "edit cannot make a change (the reason is said, and nothing is written).\n";
 
 // Far beyond any EDID; only the first 256 bytes are ever decoded.
 constexpr std::size_t kMaxInput = 1 << 20;
@@ -163,21 +178,9 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-// The lines that differ, in report order: a longest common subsequence of
-// the two reports' lines stays unprinted.
-int Compare(const std::vector<std::string>& files, const Options& o) {
-  if (files.size() != 2) return UsageError("--compare needs two files");
-  EdidInput a;
-  EdidInput b;
-  if (!Load(files[0], a) || !Load(files[1], b)) return 2;
-  auto x = SplitLines(Report(vantorq::EdidFromFileBytes(a.bytes), o.what));
-  auto y = SplitLines(Report(vantorq::EdidFromFileBytes(b.bytes), o.what));
-  // Reports of the first 256 bytes alone would call a 128-byte EDID and its
-  // 256-byte twin the same.
-  if (a.bytes.size() != b.bytes.size()) {
-    x.insert(x.begin(), "length: " + std::to_string(a.bytes.size()) + " bytes\r\n");
-    y.insert(y.begin(), "length: " + std::to_string(b.bytes.size()) + " bytes\r\n");
-  }
+// Writes the lines that differ, in report order: a longest common
+// subsequence of the two reports' lines stays unprinted. True when any do.
+bool WriteDifferences(const std::vector<std::string>& x, const std::vector<std::string>& y, bool lf) {
   std::vector<std::vector<int>> common(x.size() + 1, std::vector<int>(y.size() + 1, 0));
   for (std::size_t i = x.size(); i-- > 0;) {
     for (std::size_t j = y.size(); j-- > 0;) {
@@ -192,14 +195,162 @@ int Compare(const std::vector<std::string>& files, const Options& o) {
       ++i;
       ++j;
     } else if (j == y.size() || (i < x.size() && common[i + 1][j] >= common[i][j + 1])) {
-      Write("- " + x[i++], o.lf);
+      Write("- " + x[i++], lf);
       differ = true;
     } else {
-      Write("+ " + y[j++], o.lf);
+      Write("+ " + y[j++], lf);
       differ = true;
     }
   }
-  return differ ? 1 : 0;
+  return differ;
+}
+
+int Compare(const std::vector<std::string>& files, const Options& o) {
+  if (files.size() != 2) return UsageError("--compare needs two files");
+  EdidInput a;
+  EdidInput b;
+  if (!Load(files[0], a) || !Load(files[1], b)) return 2;
+  auto x = SplitLines(Report(vantorq::EdidFromFileBytes(a.bytes), o.what));
+  auto y = SplitLines(Report(vantorq::EdidFromFileBytes(b.bytes), o.what));
+  // Reports of the first 256 bytes alone would call a 128-byte EDID and its
+  // 256-byte twin the same.
+  if (a.bytes.size() != b.bytes.size()) {
+    x.insert(x.begin(), "length: " + std::to_string(a.bytes.size()) + " bytes\r\n");
+    y.insert(y.begin(), "length: " + std::to_string(b.bytes.size()) + " bytes\r\n");
+  }
+  return WriteDifferences(x, y, o.lf) ? 1 : 0;
+}
+
+// vantorq-edid edit IN -o OUT [changes...]: the changes in the order
+// given; OUT the size of IN, written beside and renamed, never through a
+// link. --dry-run writes nothing and shows what would change.
+constexpr int kEditRefused = 3;  // a change that cannot be made: nothing written
+
+int Edit(int argc, char** argv) {
+  using vantorq::edid::EdidChange;
+  std::string in;
+  std::string out;
+  bool dryRun = false;
+  bool lf = false;
+  bool optionsEnded = false;
+  std::vector<EdidChange> changes;
+  for (int i = 2; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
+      if (!in.empty()) return UsageError("edit takes one input, not also '" + vantorq::EscapeControls(arg) + "'");
+      in = std::string(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg == "--dry-run") {
+      dryRun = true;
+      continue;
+    }
+    if (arg == "--lf") {
+      lf = true;
+      continue;
+    }
+    if (arg == "--no-hdr") {
+      changes.emplace_back(EdidChange::Kind::NoHdr);
+      continue;
+    }
+    constexpr std::array<std::string_view, 11> kTakesValue{"-o",        "--output",     "--name",       "--vendor",
+                                                            "--preferred", "--serial",   "--product",    "--max-tmds",
+                                                            "--remove-vic", "--audio",   "--audio-from"};
+    if (std::find(kTakesValue.begin(), kTakesValue.end(), arg) == kTakesValue.end()) {
+      return UsageError("edit: unknown change '" + vantorq::EscapeControls(arg) + "'");
+    }
+    if (i + 1 >= argc) return UsageError(std::string(arg) + " needs a value");
+    const std::string value = argv[++i];
+    auto number = [&](long long low, long long high, long long& n) {
+      const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), n);
+      return !value.empty() && error == std::errc() && end == value.data() + value.size() && n >= low && n <= high;
+    };
+    long long n = 0;
+    if (arg == "-o" || arg == "--output") {
+      if (value.empty()) return UsageError("-o needs a file name");
+      out = value;
+    } else if (arg == "--name") {
+      changes.emplace_back(EdidChange::Kind::Name, value);
+    } else if (arg == "--vendor") {
+      changes.emplace_back(EdidChange::Kind::Vendor, value);
+    } else if (arg == "--preferred") {
+      changes.emplace_back(EdidChange::Kind::Preferred, value);
+    } else if (arg == "--serial" || arg == "--product" || arg == "--max-tmds") {
+      const long long high = arg == "--serial" ? 0xFFFFFFFFLL : arg == "--product" ? 0xFFFF : 1275;
+      if (!number(arg == "--max-tmds" ? 25 : 0, high, n)) {
+        return UsageError(std::string(arg) + " takes a number from " + (arg == "--max-tmds" ? "25" : "0") + " to " +
+                          std::to_string(high) + ", not '" + vantorq::EscapeControls(value) + "'");
+      }
+      changes.emplace_back(arg == "--serial"    ? EdidChange::Kind::Serial
+                           : arg == "--product" ? EdidChange::Kind::Product
+                                                : EdidChange::Kind::MaxTmds,
+                           std::string(), n);
+    } else if (arg == "--remove-vic") {
+      EdidChange change(EdidChange::Kind::RemoveVics);
+      std::string_view rest = value;
+      while (!rest.empty()) {
+        const auto comma = rest.find(',');
+        const std::string_view item = rest.substr(0, comma);
+        int vic = 0;
+        const auto [end, error] = std::from_chars(item.data(), item.data() + item.size(), vic);
+        if (item.empty() || error != std::errc() || end != item.data() + item.size() || vic < 1 || vic > 255) {
+          return UsageError("--remove-vic takes VICs from 1 to 255, as 96,97, not '" + vantorq::EscapeControls(value) + "'");
+        }
+        change.vics.push_back(vic);
+        rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
+      }
+      if (change.vics.empty()) return UsageError("--remove-vic needs at least one VIC");
+      changes.push_back(std::move(change));
+    } else if (arg == "--audio") {
+      if (value != "lpcm2") return UsageError("--audio takes lpcm2, not '" + vantorq::EscapeControls(value) + "'");
+      changes.emplace_back(EdidChange::Kind::AudioLpcm2);
+    } else {  // --audio-from
+      EdidInput other;
+      if (!Load(value, other)) return 2;
+      changes.emplace_back(EdidChange::Kind::AudioFrom, value);
+      changes.back().other = other.bytes;
+    }
+  }
+  if (in.empty()) return UsageError("edit needs an input EDID");
+  if (out.empty() && !dryRun) return UsageError("edit needs -o OUT (or --dry-run)");
+  if (changes.empty()) return UsageError("edit needs at least one change");
+  EdidInput input;
+  if (!Load(in, input)) return 2;
+  const auto edited = vantorq::edid::EditEdid(input.bytes, changes);
+  if (!edited.ok) {
+    Say(in, edited.error + "; nothing was written");
+    return kEditRefused;
+  }
+  std::string said;
+  for (const std::string& done : edited.done) said += (said.empty() ? "" : "; ") + done;
+  if (dryRun) {
+    // The whole of --detail, so that a change outside the report (HDR, the
+    // HDMI Forum block, speakers) shows too.
+    const auto before = SplitLines(vantorq::edid::DetailReport(input.bytes));
+    const auto after = SplitLines(vantorq::edid::DetailReport(edited.bytes));
+    WriteDifferences(before, after, lf);
+    Say(in, "would be: " + said + " (nothing was written)");
+    return 0;
+  }
+  // Never through a link: standard output's own names aside, a link is
+  // refused rather than followed to a file it may not be meant to reach.
+  struct stat st {};
+  const bool standardOutput = out == "-" || out == "/dev/stdout" || out == "/dev/fd/1";
+  if (!standardOutput && ::lstat(out.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    Say(out, "is a link: name the file itself; nothing was written");
+    return 2;
+  }
+  const vantorq::OutputResult written = vantorq::WriteOutput(out, edited.bytes);
+  if (!written.written) {
+    Say(out, written.why + "; nothing was written");
+    return 2;
+  }
+  Say(out == "-" ? "(standard output)" : out, said);
+  return 0;
 }
 
 int FixChecksum(const Options& o) {
@@ -311,6 +462,11 @@ int Decode(const Options& o) {
 
 int main(int argc, char** argv) {
   vantorq::GuardStandardStreams();
+  if (argc > 1 && std::string_view(argv[1]) == "edit") {
+    const int status = Edit(argc, argv);
+    if (std::fflush(stdout) != 0) return 2;
+    return status;
+  }
   Options o;
   bool options = true;
   for (int i = 1; i < argc; ++i) {

@@ -13,6 +13,7 @@
 
 #include "EdidBuilder.h"
 #include "EdidCheck.h"
+#include "EdidEdit.h"
 #include "EdidFile.h"
 #include "EdidSummary.h"
 
@@ -20,6 +21,7 @@ namespace vantorq::test {
 namespace {
 
 namespace fs = std::filesystem;
+using edid::EdidChange;
 
 struct Result {
   int status = -1;
@@ -432,6 +434,72 @@ TEST_F(EdidTool, SeveralFilesAreHeadedAndWrongUseIsSaid) {
     EXPECT_EQ(wrong.status, 2) << args;
     EXPECT_NE(wrong.err.find("usage: vantorq-edid"), std::string::npos) << args;
   }
+}
+
+// edit as a script meets it: what is wrong on the command line, a change
+// that cannot be made, and an output that is a link each write nothing.
+TEST_F(EdidTool, EditWritesWhatItSaysOrNothing) {
+  const std::string in = Write("in.bin", Str(Good()));
+  const std::string out = (m_dir / "out.bin").string();
+  EdidChange name(EdidChange::Kind::Name, "HALL A");
+  const auto expected = edid::EditEdid(Good(), {EdidChange(EdidChange::Kind::Serial, {}, 5), name});
+  ASSERT_TRUE(expected.ok) << expected.error;
+
+  const struct {
+    std::string args;
+    int status;
+    std::string err;  // a part of it
+  } wrong[] = {
+      {"edit", 2, "edit needs an input EDID"},
+      {"edit " + in + " --serial 5", 2, "edit needs -o OUT"},
+      {"edit " + in + " -o " + out, 2, "edit needs at least one change"},
+      {"edit " + in + " " + in + " -o " + out + " --serial 5", 2, "edit takes one input"},
+      {"edit " + in + " -o " + out + " --max-tmds 24", 2, "--max-tmds takes a number from 25 to 1275, not '24'"},
+      {"edit " + in + " -o " + out + " --serial -1", 2, "--serial takes a number from 0 to 4294967295"},
+      {"edit " + in + " -o " + out + " --serial 5x", 2, "not '5x'"},
+      {"edit " + in + " -o " + out + " --remove-vic 16,,4", 2, "--remove-vic takes VICs from 1 to 255"},
+      {"edit " + in + " -o " + out + " --audio lpcm6", 2, "--audio takes lpcm2"},
+      {"edit " + in + " -o " + out + " --audio-from " + (m_dir / "none.bin").string(), 2, "No such file or directory"},
+      {"edit " + in + " -o " + out + " --frobnicate", 2, "edit: unknown change '--frobnicate'"},
+      {"edit " + in + " -o " + out + " --name", 2, "--name needs a value"},
+      {"edit " + in + " -o " + out + " --name 'FOURTEEN CHARS'", 3, "--name takes 1 to 13 printable ASCII characters, not 14; nothing was written"},
+      {"edit " + in + " -o " + out + " --preferred 1280x720@60", 3, "1280x720@60Hz is not among this EDID's modes: it has 1920x1080@"},
+  };
+  for (const auto& c : wrong) {
+    SCOPED_TRACE(c.args);
+    const Result r = Run(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+  }
+  // A refused change leaves what was there.
+  Write("out.bin", "what was there");
+  EXPECT_EQ(Run("edit " + in + " -o " + out + " --vendor V1Q").status, 3);
+  EXPECT_EQ(Slurp(out), "what was there");
+  fs::remove(out);
+
+  const Result made = Run("edit " + in + " -o " + out + " --serial 5 --name 'HALL A'");
+  EXPECT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(Slurp(out), Str(expected.bytes));
+  EXPECT_EQ(made.err, "vantorq-edid: " + out + ": serial number 5; name 'HALL A' (descriptor 2)\n");
+  // Into a pipe, for the next program.
+  const Result piped = Run("edit " + in + " -o - --serial 5 --name 'HALL A'");
+  EXPECT_EQ(piped.out, Str(expected.bytes));
+  EXPECT_NE(piped.err.find("(standard output): serial number 5"), std::string::npos);
+  // Never through a link: the file it leads to stays as it was.
+  fs::create_symlink(in, m_dir / "link.bin");
+  const Result linked = Run("edit " + in + " -o " + (m_dir / "link.bin").string() + " --serial 9");
+  EXPECT_EQ(linked.status, 2);
+  EXPECT_NE(linked.err.find("is a link: name the file itself; nothing was written"), std::string::npos);
+  EXPECT_EQ(Slurp(in), Str(Good()));
+  // A dry run shows the lines of --detail that change, and writes nothing.
+  fs::remove(out);
+  const Result dry = Run("edit " + in + " -o " + out + " --dry-run --lf --name 'HALL A'");
+  EXPECT_EQ(dry.status, 0);
+  EXPECT_NE(dry.out.find("+   Name: HALL A\n"), std::string::npos) << dry.out;
+  EXPECT_EQ(dry.out.find("\n  "), std::string::npos) << "only lines that changed";
+  EXPECT_NE(dry.err.find("would be: name 'HALL A' (descriptor 2) (nothing was written)"), std::string::npos);
+  EXPECT_FALSE(fs::exists(out));
 }
 
 // All 200 real EDIDs: their hex text reads as their bytes, and --check, in
