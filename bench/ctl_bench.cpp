@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -125,5 +127,33 @@ int main() {
   const double proof = (24 + 785) * kByteMs;
   std::printf("ctl_write_user_edid_median %.1f ms (%.2f x of %.1f ms on the wire, %.1f ms of it the read-back)\n",
               Median(verified), Median(verified) / (write + proof), write + proof, proof);
+
+  // A commissioning day: ten paced units, COM34 to COM43, and five ports
+  // that open and stay silent (COM20 to COM24), beside COM5.
+  std::vector<std::unique_ptr<vantorq::sim::CSimulator>> fleet;
+  for (unsigned com = 34; com <= 43; ++com) {
+    vantorq::sim::SimOptions unit;
+    unit.portDir = sim.PortDir();
+    unit.com = com;
+    if (com == 34) unit.silent = {20, 21, 22, 23, 24};
+    fleet.push_back(std::make_unique<vantorq::sim::CSimulator>(unit));
+    if (!fleet.back()->StartThread(error)) {
+      std::fprintf(stderr, "no simulated unit COM%u: %s\n", com, error.c_str());
+      return 1;
+    }
+  }
+  ::setenv("VANTORQ_PORT_DIR", sim.PortDir().c_str(), 1);
+  std::vector<double> ten, all;
+  for (int i = 0; i < 9; ++i) {
+    ten.push_back(Run({VANTORQ_CTL, "--port", "COM34-COM43", "apply-setup", setup}));
+    all.push_back(Run({VANTORQ_CTL, "find", "--all"}));
+  }
+  if (*std::min_element(ten.begin(), ten.end()) < 0 || *std::min_element(all.begin(), all.end()) < 0) {
+    std::fprintf(stderr, "vantorq-ctl failed on the ten units\n");
+    return 1;
+  }
+  std::printf("ctl_apply_setup_10_units %.1f ms (%.2f x of one unit's %.1f ms)\n", Median(ten), Median(ten) / Median(apply),
+              Median(apply));
+  std::printf("ctl_find_all_16_ports %.1f ms (COM1..COM99: 11 units, 5 silent ports)\n", Median(all));
   return 0;
 }

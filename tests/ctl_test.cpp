@@ -11,6 +11,8 @@
 
 #include <QTimer>
 
+#include <rapidjson/document.h>
+
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -58,6 +60,13 @@ bool Catches(pid_t pid, int sig) {
   const unsigned long long mask = std::stoull(status.substr(at + 7), nullptr, 16);
   return ((mask >> (sig - 1)) & 1) != 0;
 }
+
+// A port held open as a console would hold it.
+struct HeldPort : CSerialOwner {
+  void OnSerialNotify(unsigned, std::uintptr_t, std::intptr_t) override {}
+  bool Hold(unsigned com) { return channel.Open(this, com, 57600, 'N', 8, 1, 3, 1024) == 1; }
+  CSerialChannel channel;
+};
 
 class Ctl : public ::testing::Test {
  protected:
@@ -154,41 +163,41 @@ TEST_F(Ctl, EachFailureHasItsExitStatusAndItsReason) {
     std::string err;  // the start of what standard error says
   } cases[] = {
       {"a unit that does not confirm", [](sim::CDevice& d) { d.IgnoreSettings(true); }, p + " set preset 3", 1,
-       "vantorq-ctl: preset 3 4K30Hz_3D_2CH: not confirmed: the device reports preset 7 4K60Hz_3D_8CH\n"},
+       "vantorq-ctl: COM5: preset 3 4K30Hz_3D_2CH: not confirmed: the device reports preset 7 4K60Hz_3D_8CH\n"},
       {"a garbled reply", [](sim::CDevice& d) { d.GarbleReplies(true); }, p + " read-edid output -o x.bin", 1,
-       "vantorq-ctl: read-edid: COM5: The EDID reply was garbled on the line: byte 131 of 256 was split by a stray "
+       "vantorq-ctl: COM5: read-edid: The EDID reply was garbled on the line: byte 131 of 256 was split by a stray "
        "character. Nothing was written.\n"},
-      {"no answer", {}, "--timeout 0.1 --port COM6 status", 1, "vantorq-ctl: status: COM6: no answer within 100 ms.\n"},
+      {"no answer", {}, "--timeout 0.1 --port COM6 status", 1, "vantorq-ctl: COM6: status: no answer within 100 ms.\n"},
       {"no answer on a path", {}, "--timeout 0.1 --port " + dir + "/COM6 status", 1,
-       "vantorq-ctl: status: " + dir + "/COM6: no answer within 100 ms.\n"},
+       "vantorq-ctl: " + dir + "/COM6: status: no answer within 100 ms.\n"},
       {"no EDID reply", {}, "--timeout 0.1 --port COM6 read-edid output -o x.bin", 1,
-       "vantorq-ctl: read-edid: COM6: no EDID reply within 237 ms. Nothing was written.\n"},
+       "vantorq-ctl: COM6: read-edid: no EDID reply within 237 ms. Nothing was written.\n"},
       {"find on a silent port", {}, "--timeout 0.1 --port COM6 find", 1,
-       "vantorq-ctl: find: COM6: no answer within 100 ms.\n"},
+       "vantorq-ctl: COM6: find: no answer within 100 ms.\n"},
       {"find on no serial line", {}, "--timeout 0.1 --port /dev/ptmx find", 1,
-       "vantorq-ctl: find: /dev/ptmx: no answer within 100 ms.\n"},
-      {"a missing port", {}, "--port COM9 status", 2, "vantorq-ctl: cannot open COM9 ("},
-      {"a missing path", {}, "--port /dev/null/tty status", 2, "vantorq-ctl: cannot open /dev/null/tty: no such device\n"},
+       "vantorq-ctl: /dev/ptmx: find: no answer within 100 ms.\n"},
+      {"a missing port", {}, "--port COM9 status", 3, "vantorq-ctl: COM9: cannot open " + dir + "/COM9: no such device\n"},
+      {"a missing path", {}, "--port /dev/null/tty status", 3, "vantorq-ctl: /dev/null/tty: cannot open: no such device\n"},
       {"a setup file with an unknown key", {}, p + " apply-setup bad.txt", 2,
-       "vantorq-ctl: bad.txt: line 3: unknown key 'colour'\n"},
+       "vantorq-ctl: COM5: bad.txt: line 3: unknown key 'colour'\n"},
       {"a byte-order mark inside", {}, p + " apply-setup bom.txt", 2,
-       "vantorq-ctl: bom.txt: line 2: unknown key '\\uFEFFpreset'\n"},
+       "vantorq-ctl: COM5: bom.txt: line 2: unknown key '\\uFEFFpreset'\n"},
       {"a line of 60000 bytes", {}, p + " apply-setup long.txt", 2,
-       "vantorq-ctl: long.txt: line 2: unknown key 'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx'... (60000 bytes)\n"},
+       "vantorq-ctl: COM5: long.txt: line 2: unknown key 'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx'... (60000 bytes)\n"},
       {"a setup file over 64 KiB", {}, p + " apply-setup huge.txt", 2,
-       "vantorq-ctl: huge.txt: larger than 64 KiB: no setup file is that large; nothing was sent\n"},
+       "vantorq-ctl: COM5: huge.txt: larger than 64 KiB: no setup file is that large; nothing was sent\n"},
       {"a file that is no EDID", {}, p + " write-user-edid words.bin", 2,
-       "vantorq-ctl: words.bin: no EDID in it. Nothing was sent to the device.\n"},
+       "vantorq-ctl: COM5: words.bin: no EDID in it. Nothing was sent to the device.\n"},
       {"127 bytes", {}, p + " write-user-edid 127.bin", 2,
-       "vantorq-ctl: 127.bin holds 127 bytes: an EDID for the unit holds 128 (the base block) or 256. Nothing was "
+       "vantorq-ctl: COM5: 127.bin holds 127 bytes: an EDID for the unit holds 128 (the base block) or 256. Nothing was "
        "sent to the device.\n"},
-      {"255 bytes", {}, p + " write-user-edid 255.bin", 2, "vantorq-ctl: 255.bin holds 255 bytes"},
-      {"257 bytes", {}, p + " write-user-edid 257.bin", 2, "vantorq-ctl: 257.bin holds 257 bytes"},
+      {"255 bytes", {}, p + " write-user-edid 255.bin", 2, "vantorq-ctl: COM5: 255.bin holds 255 bytes"},
+      {"257 bytes", {}, p + " write-user-edid 257.bin", 2, "vantorq-ctl: COM5: 257.bin holds 257 bytes"},
       {"10 MB", {}, p + " write-user-edid 10485760.bin", 2,
-       "vantorq-ctl: 10485760.bin: larger than 1024 KiB: an EDID for the unit holds 128 or 256 bytes. Nothing was "
+       "vantorq-ctl: COM5: 10485760.bin: larger than 1024 KiB: an EDID for the unit holds 128 or 256 bytes. Nothing was "
        "sent to the device.\n"},
       {"a file that is not there", {}, p + " apply-setup none.txt", 2,
-       "vantorq-ctl: none.txt: No such file or directory; nothing was sent\n"},
+       "vantorq-ctl: COM5: none.txt: No such file or directory; nothing was sent\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -221,13 +230,10 @@ TEST_F(Ctl, EachFailureHasItsExitStatusAndItsReason) {
                       "COM99 \u2014 is the adapter plugged in?\n");
   // Held by another program (here: this one, as a console would hold it).
   {
-    struct : CSerialOwner {
-      void OnSerialNotify(unsigned, std::uintptr_t, std::intptr_t) override {}
-    } owner;
-    CSerialChannel holder;
-    ASSERT_EQ(holder.Open(&owner, 5, 57600, 'N', 8, 1, 3, 1024), 1);
+    HeldPort holder;
+    ASSERT_TRUE(holder.Hold(5));
     const test::Ran ran = Run("--port COM5 status");
-    EXPECT_EQ(ran.status, 2);
+    EXPECT_EQ(ran.status, 3);
     EXPECT_NE(ran.err.find("in use by another program (PID " + std::to_string(::getpid())), std::string::npos) << ran.err;
     EXPECT_EQ(Received(), "") << "a held line is never written to";
   }
@@ -242,11 +248,28 @@ TEST_F(Ctl, ACommandLineIsTakenWhollyOrRefusedBeforeAnythingIsSent) {
   } cases[] = {
       {"--port '' status", "--port needs a port: COM1..COM99, or a device path such as /dev/ttyUSB0"},
       {"--port= status", "--port needs a port"},
-      {"--port COM0 status", "--port takes COM1..COM99 or a device path (with a /), not 'COM0'"},
-      {"--port COM100 status", "--port takes COM1..COM99 or a device path (with a /), not 'COM100'"},
-      {"--port COM05 status", "--port takes COM1..COM99"},
-      {"--port unit7-COM5 status", "--port takes COM1..COM99"},
-      {"--port COM5 --port COM5 status", "--port given twice"},
+      {"--port COM0 status", "--port: 'COM0' is no port: COM1..COM99, COMa-COMb, or a device path (with a /)"},
+      {"--port COM100 status", "--port: 'COM100' is no port"},
+      {"--port COM05 status", "--port: 'COM05' is no port"},
+      {"--port unit7-COM5 status", "--port: 'unit7-COM5' is no port"},
+      {"--port COM5 --port COM6 status", "--port given twice: give one list (--port COM34,COM35)"},
+      {"--port COM34,,COM35 status", "--port: an empty part in the list"},
+      {"--port COM34, status", "--port: an empty part in the list"},
+      {"--port COM43-COM34 status", "--port: 'COM43-COM34': the range runs backwards"},
+      {"--port COM34-35 status", "--port: 'COM34-35': a range is COMa-COMb, both ends from COM1 to COM99"},
+      {"--port COM34-COM100 status", "--port: 'COM34-COM100': a range is COMa-COMb"},
+      {"--port COM5,com5 status", "--port: COM5 is given twice"},
+      {"--port COM5-COM7,COM6 status", "--port: COM6 is given twice"},
+      {"--port COM5,COM6 read-edid output", "read-edid on several units needs a file with %p in its name"},
+      {"--port COM5,COM6 read-edid output -o tv.bin", "'tv.bin' would be written by every unit: put %p in its name"},
+      {"--port COM5,COM6 save-setup hall.txt", "'hall.txt' would be written by every unit"},
+      {"--port COM5,COM6 apply-setup -", "- (standard input) can feed one unit: name a file for several"},
+      {"--json read-edid output", "--json prints the result on standard output: give read-edid a file"},
+      {"--json save-setup -", "--json prints the result on standard output: give save-setup a file"},
+      {"--all status", "--all goes with find"},
+      {"find COM5", "find: wrong number of arguments"},
+      {"get colour", "get what? preset, scaler or enhancement, not 'colour'"},
+      {"get", "get: wrong number of arguments"},
       {"status --port", "--port needs a value"},
       {"--timeout 0 status", "--timeout takes seconds, more than 0 and at most 3600, not '0'"},
       {"--timeout 3600.001 status", "--timeout takes seconds"},
@@ -290,8 +313,8 @@ TEST_F(Ctl, ACommandLineIsTakenWhollyOrRefusedBeforeAnythingIsSent) {
   }
   // COM99 is a port: it is looked for, not refused.
   const test::Ran last = Run("--port COM99 status");
-  EXPECT_EQ(last.status, 2);
-  EXPECT_EQ(last.err.rfind("vantorq-ctl: cannot open COM99 (", 0), 0u) << last.err;
+  EXPECT_EQ(last.status, 3);
+  EXPECT_EQ(last.err.rfind("vantorq-ctl: COM99: cannot open ", 0), 0u) << last.err;
 }
 
 TEST_F(Ctl, AUserEdidCountsAsWrittenOnlyOnceTheUnitProvesItKeptIt) {
@@ -310,19 +333,19 @@ TEST_F(Ctl, AUserEdidCountsAsWrittenOnlyOnceTheUnitProvesItKeptIt) {
     std::string bytes;
   } cases[] = {
       {"changed", sim::UserEdidFault::OneByteChanged, false, p + " write-user-edid mine.bin", 1,
-       "vantorq-ctl: write-user-edid: COM5: 790 bytes sent whole, but: The unit does not hold the EDID that was "
+       "vantorq-ctl: COM5: write-user-edid: 790 bytes sent whole, but: The unit does not hold the EDID that was "
        "written: byte 131 reads 00 where 7f was written.\n",
        kept},
       {"nothing attached", sim::UserEdidFault::None, false, "--timeout 0.1 --port COM6 write-user-edid mine.bin", 1,
-       "vantorq-ctl: write-user-edid: COM6: 790 bytes sent whole, but: No EDID reply came within 242 ms. The write "
+       "vantorq-ctl: COM6: write-user-edid: 790 bytes sent whole, but: No EDID reply came within 242 ms. The write "
        "could not be verified.\n",
        ""},
       {"garbled", sim::UserEdidFault::None, true, p + " write-user-edid mine.bin", 1,
-       "vantorq-ctl: write-user-edid: COM5: 790 bytes sent whole, but: The EDID reply was garbled on the line: byte "
+       "vantorq-ctl: COM5: write-user-edid: 790 bytes sent whole, but: The EDID reply was garbled on the line: byte "
        "131 of 256 was split by a stray character. The write could not be verified.\n",
        kept},
       {"not kept, in a setup", sim::UserEdidFault::OneByteChanged, false, p + " apply-setup unit.txt", 1,
-       "vantorq-ctl: apply-setup: COM5: enhancement 2 Medium, scaler 3 HDBT C mode and user EDID sent; preset not "
+       "vantorq-ctl: COM5: apply-setup: enhancement 2 Medium, scaler 3 HDBT C mode and user EDID sent; preset not "
        "sent: the user EDID is not proven: The unit does not hold the EDID that was written: byte 131",
        Bytes(protocol::EnhancementCommand(2)) + Bytes(protocol::ScalerCommand(3)) + kept},
       {"kept, in a setup", sim::UserEdidFault::None, false, p + " apply-setup unit.txt", 0,
@@ -422,12 +445,12 @@ TEST_F(Ctl, OutputsAreWrittenIntoWhatIsThereAndNothingIsReplaced) {
       {p + " read-edid output -o /dev/fd/1", 0, edid, ""},
       {p + " read-edid output -o ./-", 0, "", ""},
       {p + " read-edid output -o dangling.bin", 2, "",
-       "vantorq-ctl: dangling.bin: it is a link that leads nowhere; no file is made through it; the EDID was not "
+       "vantorq-ctl: COM5: dangling.bin: it is a link that leads nowhere; no file is made through it; the EDID was not "
        "written\n"},
-      {p + " read-edid output -o folder", 2, "", "vantorq-ctl: folder: it is a folder; the EDID was not written\n"},
+      {p + " read-edid output -o folder", 2, "", "vantorq-ctl: COM5: folder: it is a folder; the EDID was not written\n"},
       {p + " read-edid output -o " + tty, 2, "",
-       "vantorq-ctl: " + tty + ": it is a terminal, and these are binary bytes that a terminal would take as commands"},
-      {p + " read-edid output > " + tty, 2, "", "vantorq-ctl: read-edid: standard output is a terminal"},
+       "vantorq-ctl: COM5: " + tty + ": it is a terminal, and these are binary bytes that a terminal would take as commands"},
+      {p + " read-edid output > " + tty, 2, "", "vantorq-ctl: COM5: read-edid: standard output is a terminal"},
       {p + " save-setup " + tty, 0, "saved " + tty + ": preset 7 4K60Hz_3D_8CH, scaler 0 BYPASS, enhancement 0 Off, "
                                     "user EDID\n", ""},
   };
@@ -469,10 +492,10 @@ TEST_F(Ctl, AResultThatCannotBePrintedIsSaidAndTheCommandStillCounts) {
     std::string err;
   } cases[] = {
       {p + " set preset 3 > /dev/full",
-       "vantorq-ctl: standard output: No space left on device: done, but not reported there: preset 3 4K30Hz_3D_2CH\n"},
+       "vantorq-ctl: COM5: standard output: No space left on device: done, but not reported there: preset 3 4K30Hz_3D_2CH\n"},
       {p + " set scaler 1 >&-",
-       "vantorq-ctl: standard output is closed: done, but not reported there: scaler 1 4K->2K\n"},
-      {p + " status >&-", "vantorq-ctl: standard output is closed: done, but not reported there: preset 3"},
+       "vantorq-ctl: COM5: standard output is closed: done, but not reported there: scaler 1 4K->2K\n"},
+      {p + " status >&-", "vantorq-ctl: COM5: standard output is closed: done, but not reported there: preset 3"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -486,8 +509,79 @@ TEST_F(Ctl, AResultThatCannotBePrintedIsSaidAndTheCommandStillCounts) {
   // Binary to a closed output is refused before the device is asked.
   const test::Ran closed = Run(p + " read-edid output >&-");
   EXPECT_EQ(closed.status, 2);
-  EXPECT_EQ(closed.err, "vantorq-ctl: read-edid: standard output is closed: give -o FILE\n");
+  EXPECT_EQ(closed.err, "vantorq-ctl: COM5: read-edid: standard output is closed: give -o FILE\n");
   EXPECT_EQ(Received(), "");
+}
+
+// Ten units at once, one silent and one held by another program: each
+// unit's line names it, the exit status is the worst, and --json is an
+// array a JSON parser reads with every unit in it.
+TEST_F(Ctl, ManyUnitsInOneRunEachSaidByItsPort) {
+  Start({.com = 34, .silent = {40}});
+  std::vector<std::unique_ptr<sim::CSimulator>> units;
+  for (unsigned com : {35u, 36u, 37u, 38u, 39u, 41u, 42u, 43u}) {
+    units.push_back(std::make_unique<sim::CSimulator>(sim::SimOptions{.portDir = m_sim->PortDir(), .com = com, .fast = true}));
+    std::string error;
+    ASSERT_TRUE(units.back()->StartThread(error)) << error;
+  }
+  HeldPort holder;
+  ASSERT_TRUE(holder.Hold(41));
+
+  const test::Ran text = Run("--timeout 2 --port COM34-COM43 status");
+  EXPECT_EQ(text.status, 3) << "a busy port (3) is worse than a silent one (1)";
+  for (unsigned com : {34u, 35u, 36u, 37u, 38u, 39u, 42u, 43u}) {
+    const std::string port = "COM" + std::to_string(com);
+    EXPECT_NE(text.out.find(port + ": preset 7 4K60Hz_3D_8CH\n" + port + ": scaler 0 BYPASS\n" + port + ": enhancement 0 Off\n"),
+              std::string::npos) << text.out;
+  }
+  EXPECT_NE(text.err.find("vantorq-ctl: COM40: status: no answer within 2000 ms.\n"), std::string::npos) << text.err;
+  EXPECT_NE(text.err.find("vantorq-ctl: COM41: cannot open "), std::string::npos) << text.err;
+  EXPECT_NE(text.err.find("in use by another program (PID " + std::to_string(::getpid())), std::string::npos);
+  EXPECT_EQ(Received(41), "") << "a held line is never written to";
+
+  const test::Ran json = Run("--timeout 2 --port COM34-COM43 --json get preset");
+  EXPECT_EQ(json.status, 3);
+  rapidjson::Document doc;
+  doc.Parse(json.out.c_str());
+  ASSERT_FALSE(doc.HasParseError()) << json.out;
+  ASSERT_TRUE(doc.IsArray());
+  ASSERT_EQ(doc.Size(), 10u);
+  for (rapidjson::SizeType i = 0; i < doc.Size(); ++i) {
+    const auto& unit = doc[i];
+    const std::string port = "COM" + std::to_string(34 + i);
+    SCOPED_TRACE(port);
+    EXPECT_EQ(std::string(unit["port"].GetString()), port) << "in the order given";
+    const int exit = port == "COM40" ? 1 : port == "COM41" ? 3 : 0;
+    EXPECT_EQ(unit["exit"].GetInt(), exit);
+    EXPECT_EQ(unit["ok"].GetBool(), exit == 0);
+    EXPECT_EQ(unit["error"].IsNull(), exit == 0);
+    if (exit == 0) {
+      EXPECT_EQ(unit["preset"].GetInt(), 7);
+      EXPECT_EQ(std::string(unit["preset_name"].GetString()), "4K60Hz_3D_8CH");
+    } else {
+      EXPECT_TRUE(unit["preset"].IsNull());
+    }
+  }
+  // find --all: the ports that answer, bare; the held one said, the silent one not.
+  const test::Ran all = Run("--timeout 2 find --all");
+  EXPECT_EQ(all.status, 0);
+  EXPECT_EQ(all.out, "COM34\nCOM35\nCOM36\nCOM37\nCOM38\nCOM39\nCOM42\nCOM43\n");
+  EXPECT_NE(all.err.find("vantorq-ctl: COM41: cannot open"), std::string::npos) << all.err;
+  EXPECT_EQ(all.err.find("COM40"), std::string::npos) << all.err;
+  // get: the bare number, for a script.
+  const test::Ran get = Run("--timeout 5 --port COM35 get enhancement");
+  EXPECT_EQ(std::tuple(get.status, get.out), std::tuple(0, std::string("0\n")));
+}
+
+// A port that opens and never answers costs the search its window, not
+// the whole limit: the search ends by itself, long before the 41 s the
+// wait allows (the run is cut at 20 s, so that a hang fails).
+TEST_F(Ctl, ASilentPortCostsTheSearchItsWindowOnly) {
+  Start({.com = 5, .silent = {3}});
+  ASSERT_EQ(::unlink((m_sim->PortDir() + "/COM5").c_str()), 0);  // only the silent port is left
+  const test::Ran ran = test::RunShell(std::string("timeout 20 ") + VANTORQ_CTL + " find");
+  EXPECT_EQ(ran.status, 1) << "124: the search did not end by itself";
+  EXPECT_EQ(ran.err, "vantorq-ctl: no device answered on COM1 to COM99\nNo answer from COM3.\n");
 }
 
 TEST_F(Ctl, EverySignalEndsEveryWaitAndLetsThePortGo) {
@@ -642,17 +736,17 @@ TEST_F(CtlOnLine, ApplySetupSaysWhatReachedTheUnitWhenTheLineFailsPartWay) {
     std::size_t failAfter;  // bytes the line takes before the adapter is pulled
     std::string said;
   } cases[] = {
-      {0, "apply-setup: COM5: nothing sent; enhancement, scaler, user EDID and preset not sent: the port refused it"},
-      {enhancement, "apply-setup: COM5: enhancement 2 Medium sent; scaler, user EDID and preset not sent: the port "
+      {0, "COM5: apply-setup: nothing sent; enhancement, scaler, user EDID and preset not sent: the port refused it"},
+      {enhancement, "COM5: apply-setup: enhancement 2 Medium sent; scaler, user EDID and preset not sent: the port "
                     "refused it part-way"},
       {enhancement + scaler + 100,
-       "apply-setup: COM5: enhancement 2 Medium and scaler 3 HDBT C mode sent; user EDID and preset not sent: The port "
+       "COM5: apply-setup: enhancement 2 Medium and scaler 3 HDBT C mode sent; user EDID and preset not sent: The port "
        "refused it part-way"},
       {enhancement + scaler + edid,
-       "apply-setup: COM5: enhancement 2 Medium, scaler 3 HDBT C mode and user EDID sent; preset not sent: the user "
+       "COM5: apply-setup: enhancement 2 Medium, scaler 3 HDBT C mode and user EDID sent; preset not sent: the user "
        "EDID is not proven: The read-back of preset 15 was not sent"},
       {enhancement + scaler + edid + ask,
-       "apply-setup: COM5: enhancement 2 Medium, scaler 3 HDBT C mode and user EDID sent; preset not sent: the port "
+       "COM5: apply-setup: enhancement 2 Medium, scaler 3 HDBT C mode and user EDID sent; preset not sent: the port "
        "refused it part-way"},
   };
   for (const auto& c : cases) {
@@ -674,11 +768,11 @@ TEST_F(CtlOnLine, SaveSetupSetsThePresetBackOnEveryPathTheLineAllows) {
     std::string wire;
   } cases[] = {
       {"no reply", [] {},
-       "save-setup: the user EDID: no EDID reply within 237 ms.; preset 7 4K60Hz_3D_8CH set again", read + back},
+       "COM5: save-setup: the user EDID: no EDID reply within 237 ms.; preset 7 4K60Hz_3D_8CH set again", read + back},
       {"a signal (a hang-up of the terminal, Ctrl+C)", [this] { m_session->Interrupt(); },
-       "save-setup: the user EDID: interrupted; preset 7 4K60Hz_3D_8CH set again", read + back},
+       "COM5: save-setup: the user EDID: interrupted; preset 7 4K60Hz_3D_8CH set again", read + back},
       {"the adapter pulled", [this] { m_line->FailWriteAfter(0); },
-       "save-setup: the user EDID: no EDID reply within 237 ms.; preset 7 4K60Hz_3D_8CH not set again: the port "
+       "COM5: save-setup: the user EDID: no EDID reply within 237 ms.; preset 7 4K60Hz_3D_8CH not set again: the port "
        "refused it part-way",
        read},
   };

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 
 #include "Commands.h"
@@ -69,15 +70,115 @@ unsigned StrictComNumber(std::string_view name) {
   return static_cast<unsigned>(Number(name.substr(3)));
 }
 
+bool ExpandPorts(std::string_view text, std::vector<std::string>& ports, std::string& error) {
+  ports.clear();
+  const auto add = [&](const std::string& port) {
+    if (std::find(ports.begin(), ports.end(), port) != ports.end()) {
+      error = port + " is given twice";
+      return false;
+    }
+    ports.push_back(port);
+    return true;
+  };
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', start);
+    const std::string_view item = text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+    const std::string shown = Excerpt(item);
+    if (item.empty()) {
+      error = "an empty part in the list";
+      return false;
+    }
+    if (item.find('/') != std::string_view::npos) {
+      if (!add(std::string(item))) return false;
+    } else if (const auto dash = item.find('-'); dash != std::string_view::npos && StrictComNumber(item.substr(0, dash)) != 0) {
+      const unsigned first = StrictComNumber(item.substr(0, dash));
+      const unsigned last = StrictComNumber(item.substr(dash + 1));
+      if (first == 0 || last == 0) {
+        error = shown + ": a range is COMa-COMb, both ends from COM1 to COM99 (COM34-COM43)";
+        return false;
+      }
+      if (first > last) {
+        error = shown + ": the range runs backwards";
+        return false;
+      }
+      for (unsigned n = first; n <= last; ++n) {
+        if (!add("COM" + std::to_string(n))) return false;
+      }
+    } else if (const unsigned com = StrictComNumber(item); com != 0) {
+      if (!add("COM" + std::to_string(com))) return false;
+    } else {
+      error = shown + " is no port: COM1..COM99, COMa-COMb, or a device path (with a /)";
+      return false;
+    }
+    if (comma == std::string_view::npos) return true;
+    start = comma + 1;
+  }
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20 || u == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string ResultJson(const std::string& port, const std::string& command, int status, const CtlResult& r) {
+  std::string json = "{\"port\": " + JsonString(port) + ", \"command\": " + JsonString(command) +
+                     ", \"ok\": " + (status == kDone ? "true" : "false") + ", \"exit\": " + std::to_string(status);
+  const auto setting = [&](const char* key, const std::optional<int>& value, std::span<const std::string_view> names) {
+    json += std::string(", \"") + key + "\": " + (value ? std::to_string(*value) : "null");
+    const bool named = value && *value >= 0 && *value < static_cast<int>(names.size());
+    json += std::string(", \"") + key + "_name\": " + (named ? JsonString(names[static_cast<std::size_t>(*value)]) : "null");
+  };
+  setting("preset", r.preset, protocol::kPresetNames);
+  setting("scaler", r.scaler, protocol::kScalerModeNames);
+  setting("enhancement", r.enhancement, protocol::kEnhancementNames);
+  json += ", \"file\": " + (r.file ? JsonString(*r.file) : std::string("null"));
+  json += ", \"bytes\": " + (r.bytes ? std::to_string(*r.bytes) : std::string("null"));
+  json += ", \"verified\": " + (r.verified ? std::string(*r.verified ? "true" : "false") : std::string("null"));
+  json += ", \"error\": " + (r.error.empty() ? std::string("null") : JsonString(r.error)) + "}";
+  return json;
+}
+
 CCtlCommands::CCtlCommands(CCtlSession& session, const CtlOptions& options, CtlStreams streams, int port,
                            std::string portName)
     : m_session(session), m_options(options), m_streams(std::move(streams)), m_port(port), m_portName(std::move(portName)) {}
 
 int CCtlCommands::Run() {
+  int status = Dispatch();
+  if (!m_options.json) return status;
+  std::string command;
+  for (const std::string& word : m_options.words) command += (command.empty() ? "" : " ") + word;
+  const std::string json = ResultJson(m_portName, command, status, m_result) + "\n";
+  const std::string why = Write(json);
+  if (!why.empty() && status == kDone) status = Say(why + ": done, but not reported there: " + json, kNotReported);
+  return status;
+}
+
+void CCtlCommands::Keep(const DeviceState& state) {
+  m_result.preset = state.preset;
+  m_result.scaler = state.scaler;
+  m_result.enhancement = state.enhancement;
+}
+
+int CCtlCommands::Dispatch() {
   const auto& w = m_options.words;
   const std::string& command = w[0];
   if (command == "find") return Find();
   if (command == "status") return Status();
+  if (command == "get") return Get(w[1]);
   if (command == "set") return Set(w[1], w[2]);
   if (command == "read-edid") return ReadEdid();
   if (command == "write-user-edid") return WriteUserEdid(w[1]);
@@ -85,11 +186,14 @@ int CCtlCommands::Run() {
   return ApplySetup(w[1]);
 }
 
-int CCtlCommands::Say(const std::string& text, int status) const {
+int CCtlCommands::Say(const std::string& text, int status) {
+  // Every reason names the unit it is about, once a unit is known.
+  const std::string line = m_portName.empty() ? text : m_portName + ": " + text;
+  m_result.error = text;
   if (m_streams.say) {
-    m_streams.say(text);
+    m_streams.say(line);
   } else {
-    WriteErrorLine("vantorq-ctl: " + text);
+    WriteErrorLine("vantorq-ctl: " + line);
   }
   return status;
 }
@@ -101,7 +205,9 @@ std::string CCtlCommands::Write(std::string_view text) const {
                         : std::string("standard output: ") + std::strerror(errno);
 }
 
-int CCtlCommands::Report(const std::string& text) const {
+int CCtlCommands::Report(const std::string& text) {
+  // With --json the result is the object Run writes.
+  if (m_options.json) return kDone;
   const std::string why = Write(text + "\n");
   if (why.empty()) return kDone;
   return Say(why + ": done, but not reported there: " + text, kNotReported);
@@ -157,9 +263,9 @@ int CCtlCommands::Connect() {
     if (m_session.Open(m_port)) return kDone;
     const OpenAttempt& attempt = m_session.LastOpen();
     const bool com = m_portName.rfind("COM", 0) == 0;
-    return Say("cannot open " + (com ? DescribeOpenFailure(static_cast<unsigned>(m_port), attempt)
-                                     : m_portName + ": " + OpenFailureReason(attempt)),
-               kCannot);
+    return Say("cannot open" + (com ? " " + (attempt.path.empty() ? std::string("(no device)") : EscapeControls(attempt.path)) : std::string()) +
+                   ": " + OpenFailureReason(attempt),
+               kCannotOpen);
   }
   std::string detail;
   if (m_session.Find(m_port, detail)) {
@@ -196,7 +302,7 @@ int CCtlCommands::Find() {
   if (!m_options.port) return Report(m_portName);
   // The port named is probed, and named only when the device answered.
   std::string why;
-  if (!m_session.Probe(why)) return Say("find: " + m_portName + ": " + why, kNotConfirmed);
+  if (!m_session.Probe(why)) return Say("find: " + why, kNotConfirmed);
   return Report(m_portName);
 }
 
@@ -204,8 +310,19 @@ int CCtlCommands::Status() {
   if (const int status = Connect(); status != kDone) return status;
   DeviceState state;
   std::string why;
-  if (!m_session.AskState(state, why)) return Say("status: " + m_portName + ": " + why, kNotConfirmed);
+  if (!m_session.AskState(state, why)) return Say("status: " + why, kNotConfirmed);
+  Keep(state);
   return Report(Preset(state.preset) + "\n" + Scaler(state.scaler) + "\n" + Enhancement(state.enhancement));
+}
+
+int CCtlCommands::Get(std::string_view what) {
+  if (const int status = Connect(); status != kDone) return status;
+  DeviceState state;
+  std::string why;
+  if (!m_session.AskState(state, why)) return Say("get " + std::string(what) + ": " + why, kNotConfirmed);
+  Keep(state);
+  const int value = what == "preset" ? state.preset : what == "scaler" ? state.scaler : state.enhancement;
+  return Report(std::to_string(value));
 }
 
 int CCtlCommands::Set(std::string_view what, std::string_view value) {
@@ -225,6 +342,7 @@ int CCtlCommands::Set(std::string_view what, std::string_view value) {
   if (!SendSetting(kind->setting, n, why)) return Say(kind->shown(n) + ": not sent: " + why, kNotConfirmed);
   DeviceState state;
   if (!m_session.AskState(state, why)) return Say(kind->shown(n) + ": not confirmed: " + why, kNotConfirmed);
+  Keep(state);
   if (state.*kind->reported != n) {
     return Say(kind->shown(n) + ": not confirmed: the device reports " + kind->shown(state.*kind->reported),
                kNotConfirmed);
@@ -252,7 +370,7 @@ int CCtlCommands::ReadEdid() {
   EdidBuffer edid{};
   std::string why;
   const bool read = preset == 0 ? m_session.ReadEdid(outputCommand, edid, why) : m_session.ReadEdid(inputCommand, edid, why);
-  if (!read) return Say("read-edid: " + m_portName + ": " + why + " Nothing was written.", kNotConfirmed);
+  if (!read) return Say("read-edid: " + why + " Nothing was written.", kNotConfirmed);
   OutputResult written;
   if (output == "-") {
     if (!WriteAllTo(m_streams.results, edid, m_streams.stopFd)) {
@@ -264,6 +382,8 @@ int CCtlCommands::ReadEdid() {
     written = WriteOutput(output, edid, {m_streams.stopFd, true});
   }
   if (!written.written) return Say(Shown(output, true) + ": " + written.why + "; the EDID was not written", kCannot);
+  m_result.file = output;
+  m_result.bytes = edid.size();
   return kDone;
 }
 
@@ -275,6 +395,11 @@ int CCtlCommands::WriteUserEdid(const std::string& path) {
   }
   if (const int status = Connect(); status != kDone) return status;
   const UserEdidOutcome outcome = m_session.WriteUserEdid(edid, m_options.verify);
+  m_result.file = path;
+  if (outcome.kind != UserEdidOutcome::Kind::NotWritten) m_result.bytes = edid.size();
+  if (outcome.kind != UserEdidOutcome::Kind::NotWritten && outcome.kind != UserEdidOutcome::Kind::Unchecked) {
+    m_result.verified = outcome.kind == UserEdidOutcome::Kind::Verified;
+  }
   switch (outcome.kind) {
     case UserEdidOutcome::Kind::Verified:
     case UserEdidOutcome::Kind::Unchecked:
@@ -287,19 +412,20 @@ int CCtlCommands::WriteUserEdid(const std::string& path) {
     case UserEdidOutcome::Kind::Unverified:
       break;
   }
-  return Say("write-user-edid: " + m_portName + ": 790 bytes sent whole, but: " + outcome.text, kNotConfirmed);
+  return Say("write-user-edid: 790 bytes sent whole, but: " + outcome.text, kNotConfirmed);
 }
 
 int CCtlCommands::SaveSetup(const std::string& path) {
   if (const int status = Connect(); status != kDone) return status;
   DeviceState state;
   std::string why;
-  if (!m_session.AskState(state, why)) return Say("save-setup: " + m_portName + ": " + why, kNotConfirmed);
+  if (!m_session.AskState(state, why)) return Say("save-setup: " + why, kNotConfirmed);
   if (state.preset > 15 || state.scaler < 0 || state.scaler > 3 || state.enhancement > 3) {
     return Say("save-setup: the device reports values no setup holds: " + Preset(state.preset) + ", " +
                    Scaler(state.scaler) + ", " + Enhancement(state.enhancement),
                kNotConfirmed);
   }
+  Keep(state);
   Setup setup{state.preset, state.scaler, state.enhancement, {}};
   // Reading preset 15 may switch the device to it: the preset it had is
   // set again on every path on which the line still works, whatever the
@@ -318,6 +444,8 @@ int CCtlCommands::SaveSetup(const std::string& path) {
   if (!written.written) {
     return Say(Shown(path, true) + ": " + written.why + "; the setup was not saved; " + restored, kCannot);
   }
+  m_result.file = path;
+  m_result.bytes = text.size();
   if (!m_restored) return Say("save-setup: saved " + Shown(path, true) + ", but " + restored, kNotConfirmed);
   if (path == "-") return kDone;
   return Report("saved " + EscapeControls(path) + ": " + Preset(setup.preset) + ", " + Scaler(setup.scaler) + ", " +
@@ -334,6 +462,7 @@ int CCtlCommands::ApplySetup(const std::string& path) {
   const SetupParse parse = ParseSetup({reinterpret_cast<const char*>(raw.data()), raw.size()});
   if (!parse.ok) return Say(Shown(path, false) + ": " + parse.error, kCannot);
   const Setup& s = parse.setup;
+  m_result.file = path;
   if (const int status = Connect(); status != kDone) return status;
 
   // In this order, each only once the one before left whole: when one
@@ -342,7 +471,7 @@ int CCtlCommands::ApplySetup(const std::string& path) {
   const std::vector<std::string> steps{"enhancement", "scaler", "user EDID", "preset"};
   auto stopped = [&](const std::string& reason) {
     const std::vector<std::string> rest(steps.begin() + static_cast<long>(sent.size()), steps.end());
-    return Say("apply-setup: " + m_portName + ": " + (sent.empty() ? std::string("nothing sent") : Listed(sent) + " sent") +
+    return Say("apply-setup: " + (sent.empty() ? std::string("nothing sent") : Listed(sent) + " sent") +
                    "; " + Listed(rest) + " not sent: " + reason,
                kNotConfirmed);
   };
@@ -352,6 +481,7 @@ int CCtlCommands::ApplySetup(const std::string& path) {
   sent.push_back(Scaler(s.scaler));
   const UserEdidOutcome edid = m_session.WriteUserEdid(s.userEdid, m_options.verify);
   if (edid.kind == UserEdidOutcome::Kind::NotWritten) return stopped(edid.text);
+  if (edid.kind != UserEdidOutcome::Kind::Unchecked) m_result.verified = edid.kind == UserEdidOutcome::Kind::Verified;
   sent.push_back("user EDID");
   if (!edid.Done()) {
     // Sent, but not proven kept: the preset (15, perhaps) is not switched to it.
@@ -360,13 +490,14 @@ int CCtlCommands::ApplySetup(const std::string& path) {
   if (!SendSetting(Setting::Preset, s.preset, why)) return stopped(why);
 
   DeviceState state;
-  if (!m_session.AskState(state, why)) return Say("apply-setup: " + m_portName + ": not confirmed: " + why, kNotConfirmed);
+  if (!m_session.AskState(state, why)) return Say("apply-setup: not confirmed: " + why, kNotConfirmed);
+  Keep(state);
   std::vector<std::string> differ;
   if (state.preset != s.preset) differ.push_back(Preset(state.preset));
   if (state.scaler != s.scaler) differ.push_back(Scaler(state.scaler));
   if (state.enhancement != s.enhancement) differ.push_back(Enhancement(state.enhancement));
   if (!differ.empty()) {
-    return Say("apply-setup: " + m_portName + ": not confirmed: the device reports " + Listed(differ), kNotConfirmed);
+    return Say("apply-setup: not confirmed: the device reports " + Listed(differ), kNotConfirmed);
   }
   return Report("applied " + Shown(path, false) + ": " + Preset(s.preset) + ", " + Scaler(s.scaler) + ", " +
                 Enhancement(s.enhancement) + ", user EDID; verified: the three settings as the unit reports them, " +

@@ -91,8 +91,15 @@ class CCtlSession final : public CSerialOwner, private ISearchHost, private IUse
   void SetSearchTimer(int periodMs) override;
   void KillSearchTimer() override;
   void ShowStatus(std::string_view) override {}
-  void ShowFound() override { m_found = true; }
-  void ShowNoDevice(const std::string& detail) override { m_noDevice = detail; }
+  // The search ends from its timer too: the wait must hear of it then.
+  void ShowFound() override {
+    m_found = true;
+    if (m_wake) m_wake();
+  }
+  void ShowNoDevice(const std::string& detail) override {
+    m_noDevice = detail;
+    if (m_wake) m_wake();
+  }
 
   // IUserEdidHost
   WriteTicket SendCommand(std::span<const std::uint8_t> command) override { return m_serial.QueueWrite(command); }

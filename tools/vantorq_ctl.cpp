@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <csignal>
 #include <cstdlib>
 #include <map>
@@ -21,6 +22,7 @@
 
 #include "ComPorts.h"
 #include "CtlCommands.h"
+#include "CtlFleet.h"
 #include "CtlSession.h"
 #include "FileIo.h"
 #include "StandardStreams.h"
@@ -33,10 +35,12 @@ using namespace vantorq::tool;
 using std::chrono::milliseconds;
 
 constexpr std::string_view kUsage =
-    "usage: vantorq-ctl [--port COMn|DEVICE] [--timeout SECONDS] [--no-verify] COMMAND\n"
+    "usage: vantorq-ctl [--port PORTS] [--timeout SECONDS] [--no-verify] [--json] COMMAND\n"
     "\n"
-    "  find                          search COM1..COM99 (or probe --port); print the port that answered\n"
+    "  find [--all]                  search COM1..COM99 (or probe --port); print the port that answered\n"
+    "                                (--all: every port that answers)\n"
     "  status                        the device's preset, scaler mode and enhancement\n"
+    "  get preset|scaler|enhancement the bare number\n"
     "  set preset N                  N 0..15, then check what the device reports\n"
     "  set scaler N                  N 0..3 (BYPASS, 4K->2K, 2K->4K, HDBT C mode)\n"
     "  set enhancement N             N 0..3 (Off, Weak, Medium, Strong)\n"
@@ -48,18 +52,22 @@ constexpr std::string_view kUsage =
     "  apply-setup FILE              the same, from FILE, into the device, then checked\n"
     "\n"
     "Without --port the ports are searched first, as the console's \"Search Machine\"\n"
-    "does. COMn is found as the console finds it (VANTORQ_PORT_DIR, else the fixed\n"
-    "table); a device path (/dev/ttyUSB0) is taken as it is. --timeout changes how\n"
-    "long the device may take to answer (default 0.5 s). --no-verify skips reading\n"
-    "the user EDID back. FILE - is standard input (or output, for -o and\n"
-    "save-setup); -- ends the options. --list-ports prints the COM names whose\n"
-    "device exists.\n"
+    "does. PORTS is a port or a list of them: COMn (found as the console finds it:\n"
+    "VANTORQ_PORT_DIR, else the fixed table), COMa-COMb, or a device path\n"
+    "(/dev/ttyUSB0), separated by commas. Several units are done at once, each\n"
+    "line prefixed by its port; a file name of theirs holds %p for the port's name\n"
+    "(-o tv-%p.bin). --timeout changes how long the device may take to answer\n"
+    "(default 0.5 s). --no-verify skips reading the user EDID back. --json prints\n"
+    "one object per unit (an array for several). FILE - is standard input (or\n"
+    "output, for -o and save-setup); -- ends the options. --list-ports prints the\n"
+    "COM names whose device exists.\n"
     "\n"
-    "Exit status: 0 done and confirmed; 1 the device did not answer or confirm, a\n"
-    "reply was cut or garbled, a write was not verified, no device was found, or a\n"
-    "signal ended the wait; 2 a wrong command line, a port that cannot be opened,\n"
-    "or a file that cannot be read or written; 4 done and confirmed, but the\n"
-    "result could not be written to standard output.\n";
+    "Exit status (of several units, the highest): 0 done and confirmed; 1 the\n"
+    "device did not answer or confirm, a reply was cut or garbled, a write was not\n"
+    "verified, no device was found, or a signal ended the wait; 2 a wrong command\n"
+    "line, or a file that cannot be read or written; 3 a port that cannot be\n"
+    "opened (missing, busy, no permission); 4 done and confirmed, but the result\n"
+    "could not be written to standard output.\n";
 
 // SIGINT, SIGTERM, SIGHUP and SIGQUIT end every wait, file reads
 // included, so that the port and its lock are released as after a normal
@@ -81,6 +89,10 @@ void CatchSignals() {
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   ::sigaction(SIGPIPE, &ignore, nullptr);
+  // A unit forked from the run makes pipes of its own.
+  for (int fd : {g_stopPipe[0], g_stopPipe[1], g_eventPipe[0], g_eventPipe[1]}) {
+    if (fd >= 0) ::close(fd);
+  }
   if (::pipe2(g_stopPipe.data(), O_CLOEXEC | O_NONBLOCK) != 0 ||
       ::pipe2(g_eventPipe.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
     return;
@@ -94,8 +106,12 @@ void CatchSignals() {
 
 int StopFd() { return g_stopPipe[0]; }
 
+// Said once standard error's writer runs: the command line is read before
+// any thread exists, so that units can be forked from it.
+std::string g_usageError;
+
 int UsageError(const std::string& why) {
-  WriteErrorLine("vantorq-ctl: " + why + "\n" + std::string(kUsage.substr(0, kUsage.size() - 1)));
+  g_usageError = "vantorq-ctl: " + why + "\n" + std::string(kUsage.substr(0, kUsage.size() - 1));
   return kCannot;
 }
 
@@ -125,7 +141,7 @@ class CPathOpener final : public IPortOpener {
 };
 
 // Each command and the words it takes (itself included); 0: checked by it.
-const std::map<std::string_view, std::size_t> kWords{{"find", 1},           {"status", 1},          {"set", 3},
+const std::map<std::string_view, std::size_t> kWords{{"find", 0},           {"status", 1},          {"set", 3},      {"get", 2},
                                                      {"read-edid", 0},      {"write-user-edid", 2}, {"save-setup", 2},
                                                      {"apply-setup", 2}};
 
@@ -172,10 +188,24 @@ std::optional<int> ParseArguments(int argc, char** argv, CtlOptions& options) {
       options.noVerifyGiven = true;
       continue;
     }
+    if (arg == "--json") {
+      options.json = true;
+      continue;
+    }
+    if (arg == "--all") {
+      options.all = true;
+      continue;
+    }
     if (auto port = value("--port")) {
       if (!problem.empty()) return UsageError(problem);
-      if (options.port) return UsageError("--port given twice");
+      if (options.port) return UsageError("--port given twice: give one list (--port COM34,COM35)");
       if (port->empty()) return UsageError("--port needs a port: COM1..COM99, or a device path such as /dev/ttyUSB0");
+      std::string why;
+      if (!ExpandPorts(*port, options.ports, why)) return UsageError("--port: " + why);
+      if (options.ports.size() > kMostUnits) {
+        return UsageError("--port: " + std::to_string(options.ports.size()) + " units; at most " +
+                          std::to_string(kMostUnits) + " in one run");
+      }
       options.port = std::move(port);
       continue;
     }
@@ -222,6 +252,10 @@ std::optional<int> ParseArguments(int argc, char** argv, CtlOptions& options) {
                         Excerpt(words[2]));
     }
   }
+  if (command == "find" && words.size() != 1) return UsageError("find: wrong number of arguments");
+  if (command == "get" && words[1] != "preset" && words[1] != "scaler" && words[1] != "enhancement") {
+    return UsageError("get what? preset, scaler or enhancement, not " + Excerpt(words[1]));
+  }
   if (command == "read-edid" && !(words.size() == 2 && words[1] == "output") &&
       !(words.size() == 3 && words[1] == "input" && Number(words[2], 0, 15))) {
     return UsageError("read-edid output, or read-edid input N with N from 0 to 15");
@@ -230,26 +264,64 @@ std::optional<int> ParseArguments(int argc, char** argv, CtlOptions& options) {
   if (options.noVerifyGiven && command != "write-user-edid" && command != "apply-setup") {
     return UsageError("--no-verify goes with write-user-edid and apply-setup");
   }
+  if (options.all && command != "find") return UsageError("--all goes with find");
+  // Standard output holds the JSON; binary or a setup would spoil it.
+  const bool toStandardOutput = (command == "read-edid" && options.output.value_or("-") == "-") ||
+                                (command == "save-setup" && words[1] == "-");
+  if (options.json && toStandardOutput) {
+    return UsageError("--json prints the result on standard output: give " + command + " a file");
+  }
+  if (options.ports.size() > 1) {
+    if (toStandardOutput) {
+      return UsageError(command + " on several units needs a file with %p in its name (tv-%p.bin): %p becomes each "
+                                  "unit's port");
+    }
+    const std::string* file = command == "read-edid" ? &*options.output : command == "save-setup" ? &words[1] : nullptr;
+    if (file != nullptr && file->find("%p") == std::string::npos) {
+      return UsageError(Excerpt(*file) + " would be written by every unit: put %p in its name (tv-%p.bin)");
+    }
+    if ((command == "write-user-edid" || command == "apply-setup") && words[1] == "-") {
+      return UsageError("- (standard input) can feed one unit: name a file for several");
+    }
+  }
   return std::nullopt;
 }
 
-int Run(int argc, char** argv, bool resultsClosed) {
-  CtlOptions options;
-  if (const auto status = ParseArguments(argc, argv, options)) return *status;
+// The units of a run: --port's list, or for find --all every COM port
+// whose device is there.
+std::vector<std::string> Units(const CtlOptions& options) {
+  if (!options.ports.empty()) return options.ports;
+  std::vector<std::string> ports;
+  for (unsigned n = kFirstComPort; n <= kLastComPort; ++n) {
+    if (::access(ComDevicePath(n).c_str(), F_OK) == 0) ports.push_back("COM" + std::to_string(n));
+  }
+  return ports;
+}
 
+// One unit's options, from the run's: its port, and its file names.
+CtlOptions ForUnit(const CtlOptions& options, const std::string& port) {
+  CtlOptions unit = options;
+  unit.port = port;
+  unit.ports = {port};
+  unit.all = false;
+  if (unit.output) unit.output = PerUnit(*unit.output, port);
+  if (unit.words[0] == "save-setup") unit.words[1] = PerUnit(unit.words[1], port);
+  return unit;
+}
+// One unit, or a search for it.
+int RunOne(int argc, char** argv, CtlOptions options, bool resultsClosed) {
   // The port: a COM name as the console finds it, or a device path.
   std::shared_ptr<IPortOpener> opener = PosixPortOpener();
   int port = 1;
   std::string portName;
   if (options.port) {
+    options = ForUnit(options, options.ports.front());
     if (options.port->find('/') != std::string::npos) {
       opener = std::make_shared<CPathOpener>(*options.port);
       portName = EscapeControls(*options.port);
-    } else if (const unsigned com = StrictComNumber(*options.port); com != 0) {
-      port = static_cast<int>(com);
-      portName = "COM" + std::to_string(com);
     } else {
-      return UsageError("--port takes COM1..COM99 or a device path (with a /), not " + Excerpt(*options.port));
+      port = static_cast<int>(StrictComNumber(*options.port));
+      portName = *options.port;
     }
   }
 
@@ -271,6 +343,13 @@ int Run(int argc, char** argv, bool resultsClosed) {
   return session.Interrupted() && status == kDone ? kNotConfirmed : status;
 }
 
+// What is still queued gets a moment; then the program ends, whether or
+// not anyone read it, without waiting for the writer thread.
+[[noreturn]] void End(int status) {
+  FlushErrorLog(milliseconds(500));
+  std::_Exit(status);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -279,12 +358,39 @@ int main(int argc, char** argv) {
   const auto closed = GuardStandardStreams();
   SetProgramName("vantorq-ctl");
   CatchSignals();
+  CtlOptions options;
+  const auto parsed = ParseArguments(argc, argv, options);
+  std::vector<std::string> units;
+  if (!parsed && (options.all || options.ports.size() > 1)) units = Units(options);
+  // Several units: each is forked now, while this is the only thread, and
+  // runs as a run of its own would.
+  std::optional<FleetRun> fleet;
+  if (!units.empty()) {
+    fleet = StartFleet(units, [&](std::size_t i) {
+      CatchSignals();  // pipes of its own: the run's are the parent's
+      StartBackgroundErrorLog();
+      End(RunOne(argc, argv, ForUnit(options, units[i]), false));
+    });
+  }
   // Standard error never holds the program up (a pipe nobody reads, with
   // VANTORQ_TRACE=1): its lines go through a thread of their own.
   StartBackgroundErrorLog();
-  const int status = Run(argc, argv, closed[1]);
-  // What is still queued gets a moment; then the program ends, whether or
-  // not anyone read it, without waiting for the writer thread.
-  FlushErrorLog(milliseconds(500));
-  std::_Exit(status);
+  if (parsed) {
+    if (!g_usageError.empty()) WriteErrorLine(g_usageError);
+    End(*parsed);
+  }
+  if (options.all || options.ports.size() > 1) {
+    if (units.empty()) {
+      WriteErrorLine("vantorq-ctl: no device answered: no port of COM1 to COM99 is there");
+      End(kNotConfirmed);
+    }
+    FleetRequest request;
+    request.json = options.json;
+    request.answering = options.all;
+    request.signalFd = g_eventPipe[0];
+    request.stopFd = StopFd();
+    for (const std::string& word : options.words) request.command += (request.command.empty() ? "" : " ") + word;
+    End(FinishFleet(std::move(*fleet), request));
+  }
+  End(RunOne(argc, argv, options, closed[1]));
 }
