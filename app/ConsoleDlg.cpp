@@ -130,9 +130,10 @@ void CConsoleDlg::SayLineFailed() {
   // button), to whoever started the console from a terminal, and to a
   // screen reader; it stays until a port is opened again.
   const std::string failure = m_serial.DescribeFailure();
-  const QString note = Text("The line failed: " + failure + " \u2014 is the adapter still plugged in?");
+  const std::string remedy = LineFailureRemedy(m_serial.LastOpen().path);
+  const QString note = Text("The line failed: " + failure + " \u2014 " + remedy);
   const std::string why = "COM" + std::to_string(m_nPort) + " (" + EscapeControls(m_serial.LastOpen().path) +
-                          "): the line failed: " + failure + "; the port was closed \u2014 is the adapter still plugged in?";
+                          "): the line failed: " + failure + "; the port was closed \u2014 " + remedy;
   WriteErrorLine("vantorq: " + why);
   ShowPortNote(note);
   m_portButton->setToolTip(note);

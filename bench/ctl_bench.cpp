@@ -4,7 +4,10 @@
 // applied, beside the time its commands and the answers take on the wire;
 // and a user EDID is written with and without the read-back that proves it.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -12,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <memory>
 #include <cstdio>
@@ -80,6 +84,19 @@ double Run(const std::vector<std::string>& args) {
 }
 
 }  // namespace
+
+// A TCP port on the loopback that nothing listens on now.
+int FreeTcpPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
 
 int main() {
   vantorq::sim::SimOptions options;
@@ -155,5 +172,42 @@ int main() {
   std::printf("ctl_apply_setup_10_units %.1f ms (%.2f x of one unit's %.1f ms)\n", Median(ten), Median(ten) / Median(apply),
               Median(apply));
   std::printf("ctl_find_all_16_ports %.1f ms (COM1..COM99: 11 units, 5 silent ports)\n", Median(all));
+
+  // The unit behind ser2net on the loopback, Telnet with COM-PORT control,
+  // against the same unit on its local line, turn about.
+  const int tcp = FreeTcpPort();
+  const std::string config = sim.PortDir() + "/ser2net.yaml";
+  if (FILE* f = std::fopen(config.c_str(), "w")) {
+    std::fprintf(f, "connection: &unit\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%d\n  connector: serialdev,%s,57600n81,local\n",
+                 tcp, port.c_str());
+    std::fclose(f);
+  }
+  const pid_t gateway = ::fork();
+  if (gateway == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::execl("/usr/sbin/ser2net", "ser2net", "-n", "-u", "-c", config.c_str(), "-P", (config + ".pid").c_str(), nullptr);
+    ::_exit(127);
+  }
+  const std::string address = "rfc2217://127.0.0.1:" + std::to_string(tcp);
+  bool up = false;
+  for (int i = 0; i < 50 && !up; ++i) {
+    ::usleep(100000);
+    up = Run({VANTORQ_CTL, "--port", address, "status"}) >= 0;
+  }
+  std::vector<double> local, remote;
+  for (int i = 0; up && i < kRounds; ++i) {
+    local.push_back(Run({VANTORQ_CTL, "--port", port, "status"}));
+    remote.push_back(Run({VANTORQ_CTL, "--port", address, "status"}));
+  }
+  ::kill(gateway, SIGTERM);
+  ::waitpid(gateway, nullptr, 0);
+  if (!up || *std::min_element(remote.begin(), remote.end()) < 0) {
+    std::fprintf(stderr, "vantorq-ctl status through ser2net failed (is ser2net installed?)\n");
+    return 1;
+  }
+  std::printf("ctl_status_ser2net %.1f ms (the local line's %.1f ms: +%.1f ms)\n", Median(remote), Median(local),
+              Median(remote) - Median(local));
   return 0;
 }

@@ -1,7 +1,12 @@
 #include "ComPorts.h"
 
+#include <unistd.h>
+
 #include <array>
 #include <cstdlib>
+
+#include "NetworkLine.h"
+#include "PortsFile.h"
 
 namespace vantorq {
 
@@ -54,11 +59,18 @@ std::string DefaultComDevice(unsigned port) {
 
 std::string ComDevicePath(unsigned port) {
   if (!InRange(port)) return {};
+  // A unit behind a gateway keeps the COM name the ports file gives it.
+  if (std::string address = NetworkAddressFor(port); !address.empty()) return address;
   const char* dir = std::getenv("VANTORQ_PORT_DIR");
   if (dir != nullptr && *dir != '\0') {
     return std::string(dir) + "/COM" + std::to_string(port);
   }
   return DefaultComDevice(port);
+}
+
+bool ComPortPresent(unsigned port) {
+  const std::string path = ComDevicePath(port);
+  return !path.empty() && (LooksLikeNetworkAddress(path) || ::access(path.c_str(), F_OK) == 0);
 }
 
 }  // namespace vantorq

@@ -17,10 +17,14 @@ std::string ComDeviceName(unsigned port);
 // The port number inside a name made by ComDeviceName, 0 if none.
 unsigned ComPortFromName(std::string_view name);
 
-// The file opened for COMn: $VANTORQ_PORT_DIR/COMn when that variable
-// is set and non-empty, otherwise the fixed table of DefaultComDevice.
-// Empty for a number outside 1..99.
+// The file opened for COMn: the gateway address the ports file gives it,
+// else $VANTORQ_PORT_DIR/COMn when that variable is set and non-empty,
+// otherwise the fixed table of DefaultComDevice. Empty for a number
+// outside 1..99.
 std::string ComDevicePath(unsigned port);
+
+// Whether COMn leads anywhere: its device is there, or a gateway is named.
+bool ComPortPresent(unsigned port);
 
 // The fixed table: COM1-32 /dev/ttyS0-31, COM33-64 /dev/ttyUSB0-31,
 // COM65-96 /dev/ttyACM0-31, COM97-99 /dev/ttyAMA0-2.

@@ -91,11 +91,15 @@ CUucpLock& CUucpLock::operator=(CUucpLock&& other) noexcept {
 }
 
 int CUucpLock::Acquire(const std::string& path, std::string& holder) {
-  Release();
   char real[PATH_MAX];
   const std::string device = ::realpath(path.c_str(), real) != nullptr ? real : path;
+  return AcquireName(UucpLockName(device), holder);
+}
+
+int CUucpLock::AcquireName(const std::string& name, std::string& holder) {
+  Release();
   const std::string dir = UucpLockDir();
-  const std::string file = dir + "/" + UucpLockName(device);
+  const std::string file = dir + "/" + name;
 
   // Twice: a stale lock removed on the first pass is taken on the second.
   for (int attempt = 0; attempt < 2; ++attempt) {

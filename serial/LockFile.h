@@ -29,6 +29,9 @@ class CUucpLock {
   // EBUSY when a live process holds it, with `holder` saying which; a lock
   // left by a process that no longer exists is removed and taken over.
   int Acquire(const std::string& path, std::string& holder);
+  // The same for a lock file named outright ("LCK..net_gw:4001"): a line
+  // that is no file of its own.
+  int AcquireName(const std::string& name, std::string& holder);
   void Release();
   const std::string& Path() const { return m_path; }
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <string_view>
 
+#include "NetworkLine.h"
 #include "Trace.h"
 
 namespace vantorq {
@@ -16,6 +17,7 @@ bool PortMissing(int error) {
 }
 
 std::string OpenFailureReason(const OpenAttempt& attempt) {
+  if (!attempt.reason.empty()) return attempt.reason;
   switch (attempt.error) {
     case EACCES:
     case EPERM:
@@ -36,7 +38,7 @@ std::string OpenFailureReason(const OpenAttempt& attempt) {
   return std::strerror(attempt.error);
 }
 
-std::string DescribeLineFailure(const char* label, int error) {
+std::string DescribeLineFailure(const char* label, int error, std::string_view gateway) {
   // The channel's failure points keep the names the console's design gives
   // them; what they are here is what the operator is told.
   static const std::map<std::string_view, std::string_view> kCalls{
@@ -46,10 +48,19 @@ std::string DescribeLineFailure(const char* label, int error) {
       {"WriteFile()", "write()"}};
   if (label == nullptr) return {};
   const auto call = kCalls.find(label);
-  const std::string name(call != kCalls.end() ? call->second : std::string_view("the port"));
+  std::string name(call != kCalls.end() ? call->second : std::string_view("the port"));
+  if (!gateway.empty()) {
+    // A gateway's line ends as a connection does: say whose.
+    name = (name == "read()" ? "recv() from " : name == "write()" ? "send() to " : name + " on ") + EscapeControls(gateway);
+    if (error == 0) return name + ": the gateway closed the connection";
+  }
   if (error == 0) return name + ": the other end hung up";
   if (error == ETIMEDOUT && name == "write()") return name + ": the line did not send it in time";
   return name + ": " + std::strerror(error);
+}
+
+std::string LineFailureRemedy(std::string_view path) {
+  return LooksLikeNetworkAddress(path) ? "is the gateway still on and reachable?" : "is the adapter still plugged in?";
 }
 
 std::string DescribeOpenFailure(unsigned port, const OpenAttempt& attempt) {

@@ -2,6 +2,7 @@
 // Why a port could not be opened, in words an operator can act on.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "SerialPort.h"
@@ -26,8 +27,13 @@ std::string ReportOpenFailure(unsigned port, const OpenAttempt& attempt);
 // A failure of an open line in this system's words: the call as POSIX
 // names it and the error's text, "read(): Input/output error"; `label` is
 // the channel's failure point ("ReadFile()"), `error` its errno (0: the
-// other end hung up).
-std::string DescribeLineFailure(const char* label, int error);
+// other end hung up). On a gateway's line (`gateway` its address) the
+// connection is named: "recv() from rfc2217://gw:4001: Connection reset by peer".
+std::string DescribeLineFailure(const char* label, int error, std::string_view gateway = {});
+
+// What to look at when an open line fails: the adapter, or the gateway
+// when `path` is a network address.
+std::string LineFailureRemedy(std::string_view path);
 
 struct FailedOpen {
   unsigned port;

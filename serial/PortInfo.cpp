@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "NetworkLine.h"
+
 namespace vantorq {
 
 namespace {
@@ -35,6 +37,13 @@ std::string Canonical(const fs::path& p) {
 PortInfo DescribePort(const std::string& path) {
   PortInfo info;
   info.path = path;
+  if (LooksLikeNetworkAddress(path)) {
+    // A gateway: whether it is there shows only when it is connected to.
+    info.device = path;
+    info.present = true;
+    info.network = true;
+    return info;
+  }
   info.device = Canonical(path);
   info.present = !info.device.empty();
   if (!info.present) return info;
@@ -63,6 +72,10 @@ PortInfo DescribePort(const std::string& path) {
 std::string PortTooltip(const PortInfo& info) {
   std::string text = info.path;
   if (!info.present) return text + "\nnot present";
+  if (info.network) {
+    return text + (info.path.rfind("rfc2217://", 0) == 0 ? "\nnetwork gateway, line set through Telnet (RFC 2217)"
+                                                        : "\nnetwork gateway, raw TCP: set it to 57600 8N1");
+  }
   if (info.device != info.path) text += "\n\u2192 " + info.device;
   if (!info.vidPid.empty()) {
     std::string what = info.maker;

@@ -10,6 +10,7 @@ struct PortInfo {
   std::string path;        // what COMn opens
   std::string device;      // the file it leads to, links resolved
   bool present = false;
+  bool network = false;  // a gateway's socket:// or rfc2217:// address
   // A USB adapter's: its /dev/serial/by-id link, maker, product, serial
   // number and vendor:product ids; empty for anything else.
   std::string byId;

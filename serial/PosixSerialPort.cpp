@@ -71,10 +71,10 @@ bool IsPseudoTerminal(int fd) {
   return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
 }
 
-class PosixSerialPort final : public ISerialPort {
+class PosixSerialPort final : public CDescriptorPort {
  public:
   PosixSerialPort(int fd, CUucpLock lock, const termios& found)
-      : m_fd(fd), m_pseudo(IsPseudoTerminal(fd)), m_found(found), m_lock(std::move(lock)) {}
+      : CDescriptorPort(fd), m_pseudo(IsPseudoTerminal(fd)), m_found(found), m_lock(std::move(lock)) {}
 
   ~PosixSerialPort() override {
     // The line is left as we found it: a port probed by a search may be a
@@ -85,18 +85,6 @@ class PosixSerialPort final : public ISerialPort {
     ::ioctl(m_fd, TIOCNXCL);
     ::close(m_fd);
   }
-
-  bool SetTimeouts(const CommTimeouts& timeouts) override {
-    m_timeouts = timeouts;
-    return true;
-  }
-
-  bool SetMask(std::uint32_t mask) override {
-    m_mask = mask;
-    return true;
-  }
-
-  std::uint32_t GetMask() const override { return m_mask; }
 
   bool GetState(LineState& state) override {
     termios t{};
@@ -218,13 +206,6 @@ class PosixSerialPort final : public ISerialPort {
     }
   }
 
-  bool WaitWritable(std::chrono::milliseconds timeout, const CManualEvent* stop) override {
-    std::array<pollfd, 2> p{{{m_fd, POLLOUT, 0}, {stop != nullptr ? stop->Fd() : -1, POLLIN, 0}}};
-    const int ready = ::poll(p.data(), p.size(), static_cast<int>(timeout.count()));
-    return ready > 0 && p[1].revents == 0 && (p[0].revents & POLLOUT) != 0 &&
-           (p[0].revents & (POLLERR | POLLNVAL)) == 0;
-  }
-
   bool OutputQueued(std::size_t& count) override {
     int queued = 0;
     // What the driver still holds: the kernel's queue and, for most UARTs
@@ -243,6 +224,7 @@ class PosixSerialPort final : public ISerialPort {
 
   int EventFd() const override { return m_dead ? -1 : m_fd; }
   int LastErrno() const override { return m_errno; }
+  std::size_t Held() const override { return m_rxEnd - m_rxBegin; }
 
   bool HungUp() const {
     pollfd p{m_fd, POLLIN, 0};
@@ -262,7 +244,6 @@ class PosixSerialPort final : public ISerialPort {
     return IoResult::Failed;
   }
 
-  int m_fd;
   int m_errno = 0;  // of the last call that failed
   bool m_pseudo;    // the slave side of a pseudo-terminal
   termios m_found;  // the line's settings before we changed them
@@ -272,8 +253,6 @@ class PosixSerialPort final : public ISerialPort {
   std::array<std::uint8_t, 1024> m_rx{};
   std::size_t m_rxBegin = 0;
   std::size_t m_rxEnd = 0;
-  CommTimeouts m_timeouts{};
-  std::uint32_t m_mask = 0;
   bool m_dead = false;
   // Released after the descriptor is closed (members go last).
   CUucpLock m_lock;
@@ -288,11 +267,18 @@ class PosixOpener final : public IPortOpener {
       attempt.error = ENOENT;
       return nullptr;
     }
-    return OpenPosixPort(path, attempt);
+    return OpenLine(path, attempt);
   }
 };
 
 }  // namespace
+
+bool CDescriptorPort::WaitWritable(std::chrono::milliseconds timeout, const CManualEvent* stop) {
+  std::array<pollfd, 2> p{{{m_fd, POLLOUT, 0}, {stop != nullptr ? stop->Fd() : -1, POLLIN, 0}}};
+  const int ready = ::poll(p.data(), p.size(), static_cast<int>(timeout.count()));
+  return ready > 0 && p[1].revents == 0 && (p[0].revents & POLLOUT) != 0 &&
+         (p[0].revents & (POLLERR | POLLNVAL)) == 0;
+}
 
 std::unique_ptr<ISerialPort> OpenPosixPort(const std::string& path, OpenAttempt& attempt) {
   attempt = {};

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "ComPorts.h"
+#include "NetworkLine.h"
 #include "OpenFailure.h"
 #include "Trace.h"
 
@@ -69,7 +70,8 @@ CSerialChannel::~CSerialChannel() {
 }
 
 std::string CSerialChannel::DescribeFailure() const {
-  return DescribeLineFailure(m_pLastFailure.load(), m_nFailureErrno.load());
+  return DescribeLineFailure(m_pLastFailure.load(), m_nFailureErrno.load(),
+                             LooksLikeNetworkAddress(m_lastOpen.path) ? std::string_view(m_lastOpen.path) : std::string_view());
 }
 
 void CSerialChannel::ReportFailure(const char* label, int error) {
@@ -230,7 +232,12 @@ void CSerialChannel::MonitorLoop() {
         {portFd, POLLIN, 0},
         {m_hWriteRequest.Fd(), POLLIN, 0},
     }};
-    if (::poll(waitSet.data(), waitSet.size(), -1) < 0) {
+    // Bytes the port already holds would never wake the wait: look, and
+    // go on as if the port had fired.
+    const bool held = watchPort && port->Held() > 0;
+    const int ready = ::poll(waitSet.data(), waitSet.size(), held ? 0 : -1);
+    if (ready == 0 && held) waitSet[1].revents = POLLIN;
+    if (ready < 0) {
       if (errno == EINTR) continue;
       ReportFailure("WaitCommEvent()", errno);
       // Without a working wait there is nothing to do but wait for the end.

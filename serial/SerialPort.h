@@ -88,9 +88,35 @@ class ISerialPort {
   // port has failed for good, so that nobody waits on it any more.
   virtual int EventFd() const = 0;
 
+  // Received bytes already taken from the descriptor and not yet read:
+  // its readiness no longer shows them, so a wait must not begin on it.
+  virtual std::size_t Held() const { return 0; }
+
   // The errno of the last call that failed; 0 when the line simply ended
   // (the other end hung up).
   virtual int LastErrno() const { return 0; }
+};
+
+// What every port over a descriptor keeps as it is told: the time-outs
+// and the kinds of event to watch; and the wait for room to write.
+class CDescriptorPort : public ISerialPort {
+ public:
+  bool SetTimeouts(const CommTimeouts& timeouts) override {
+    m_timeouts = timeouts;
+    return true;
+  }
+  bool SetMask(std::uint32_t mask) override {
+    m_mask = mask;
+    return true;
+  }
+  std::uint32_t GetMask() const override { return m_mask; }
+  bool WaitWritable(std::chrono::milliseconds timeout, const CManualEvent* stop) override;
+
+ protected:
+  explicit CDescriptorPort(int fd) : m_fd(fd) {}
+  int m_fd;
+  CommTimeouts m_timeouts{};
+  std::uint32_t m_mask = 0;
 };
 
 // What an open tried and, when it failed, why.
@@ -98,6 +124,7 @@ struct OpenAttempt {
   std::string path;    // the file opened for the port
   int error = 0;       // an errno value; 0 when the open succeeded
   std::string holder;  // who holds the port, when a lock file says so
+  std::string reason;  // when set, what went wrong in words (a gateway's name lookup)
 };
 
 // Opens ports by device name. Failure gives no port and fills `attempt`.
@@ -113,5 +140,9 @@ std::shared_ptr<IPortOpener> PosixPortOpener();
 // Opens the serial device at `path` as the real opener opens COMn's: lock
 // file, flock, TIOCEXCL, and the line's settings kept to be put back.
 std::unique_ptr<ISerialPort> OpenPosixPort(const std::string& path, OpenAttempt& attempt);
+
+// Opens what a COM port leads to: a gateway's socket:// or rfc2217://
+// address, or else a serial device's path.
+std::unique_ptr<ISerialPort> OpenLine(const std::string& path, OpenAttempt& attempt);
 
 }  // namespace vantorq

@@ -84,6 +84,7 @@ class Ctl : public ::testing::Test {
     return fresh;
   }
   static std::string Line(const std::string& path) { return "--port " + path; }
+  void EveryCommand(const std::string& p, bool paths);
 
   test::CWorkFolder m_work;
   std::unique_ptr<test::CSimulatedDevice> m_device;
@@ -95,19 +96,19 @@ class Ctl : public ::testing::Test {
 // machine gets more, so that only a fault fails.
 constexpr const char* kPort5 = "--timeout 5 --port COM5";
 
-TEST_F(Ctl, EveryCommandSendsThePagesBytesAndPrintsItsResult) {
-  Start();
+// Every command on the line `p` ("--port ..."), the device's port
+// folder's own paths too when `paths`.
+void Ctl::EveryCommand(const std::string& p, bool paths) {
   const EdidBuffer mine = Mine();
   ASSERT_TRUE(test::WriteFile("mine.bin", Bytes(mine)));
   const std::string probe = Bytes(protocol::ProbeCommand());
-  const std::string p = kPort5;
-  const struct {
+  struct Case {
     std::string args;
     std::string out;
     std::string bytes;  // what the device received, byte for byte
-  } cases[] = {
-      {"find", "COM5\n", probe},
-      {p + " find", "COM5\n", probe},
+  };
+  std::vector<Case> cases = {
+      {p + " find", p.substr(p.rfind(' ') + 1) + "\n", probe},
       {p + " status", "preset 7 4K60Hz_3D_8CH\nscaler 0 BYPASS\nenhancement 0 Off\n", probe},
       {p + " set preset 3", "preset 3 4K30Hz_3D_2CH\n", Bytes(protocol::PresetCommand(3)) + probe},
       {p + " set scaler 2", "scaler 2 2K->4K\n", Bytes(protocol::ScalerCommand(2)) + probe},
@@ -121,17 +122,24 @@ TEST_F(Ctl, EveryCommandSendsThePagesBytesAndPrintsItsResult) {
        "user EDID written: 790 bytes sent whole; choose preset 15 (User_EDID) to use it\n"
        "Not verified: --no-verify was given.\n",
        Bytes(protocol::UserEdidWriteCommand(mine))},
-      {"--timeout 5 --port " + m_sim->PortDir() + "/COM5 read-edid input 15", Bytes(mine),
-       Bytes(protocol::InputEdidReadCommand(15))},
-      {"--timeout 5 --port=" + m_sim->PortDir() + "/COM5 find", m_sim->PortDir() + "/COM5\n", probe},
   };
+  if (paths) {
+    cases.push_back({"find", "COM5\n", probe});
+    cases.push_back({"--timeout 5 --port " + m_sim->PortDir() + "/COM5 read-edid input 15", Bytes(mine),
+                     Bytes(protocol::InputEdidReadCommand(15))});
+    cases.push_back({"--timeout 5 --port=" + m_sim->PortDir() + "/COM5 find", m_sim->PortDir() + "/COM5\n", probe});
+  }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
     const test::Ran ran = Run(c.args);
     EXPECT_EQ(ran.status, 0) << ran.err;
     EXPECT_EQ(ran.out, c.out);
     EXPECT_EQ(ran.err, "");
-    EXPECT_EQ(Received(), c.bytes);
+    // A gateway may still be passing on a command that needs no answer
+    // (--no-verify) when vantorq-ctl has ended.
+    std::string received = Received();
+    test::WaitUntil([&] { return (received += Received()).size() >= c.bytes.size(); }, 2000ms);
+    EXPECT_EQ(received, c.bytes);
   }
   std::string out;
   ASSERT_TRUE(test::ReadFile("out.bin", out));
@@ -139,6 +147,49 @@ TEST_F(Ctl, EveryCommandSendsThePagesBytesAndPrintsItsResult) {
     EXPECT_EQ(out, Bytes(d.OutputEdid()));
     EXPECT_EQ(std::tuple(d.Preset(), d.Scaler(), d.Enhancement()), std::tuple(3, 3, 3));
   });
+}
+
+TEST_F(Ctl, EveryCommandSendsThePagesBytesAndPrintsItsResult) {
+  Start();
+  EveryCommand(kPort5, true);
+}
+
+// The unit behind ser2net, as a rack's gateway serves it: Telnet with
+// COM-PORT control on one TCP port, raw TCP on another. The device must
+// receive every command byte for byte, as on a local line.
+TEST_F(Ctl, EveryCommandThroughAGateway) {
+  Start();
+  const auto ports = test::FreeTcpPorts(2);
+  const std::string device = m_sim->PortDir() + "/COM5";
+  test::CSer2net gateway(test::Ser2netConnection("telnet", "telnet(rfc2217),tcp", ports[0], device) +
+                             test::Ser2netConnection("raw", "tcp", ports[1], device),
+                         ports);
+  ASSERT_TRUE(gateway.Started()) << gateway.Error();
+  for (const std::string& line : {"rfc2217://127.0.0.1:" + std::to_string(ports[0]),
+                                  "socket://127.0.0.1:" + std::to_string(ports[1])}) {
+    SCOPED_TRACE(line);
+    m_sim->WithDevice([](sim::CDevice& d) { d = sim::CDevice(); });  // as it left the factory
+    EveryCommand("--timeout 5 --port " + line, false);
+  }
+  // Under the COM name the ports file gives it.
+  test::CScopedEnv config("XDG_CONFIG_HOME", m_work.Path());
+  fs::create_directories("vantorq");
+  ASSERT_TRUE(test::WriteFile("vantorq/ports", "# hall A\nCOM40 rfc2217://127.0.0.1:" + std::to_string(ports[0]) +
+                                                   "  # rack 1\n"));
+  const test::Ran named = Run("--timeout 5 --port COM40 get preset");
+  EXPECT_EQ(std::tuple(named.status, named.out, named.err), std::tuple(0, "3\n", ""));
+  // One console and one vantorq-ctl never share the gateway's port, by
+  // either of its names.
+  HeldPort console;
+  ASSERT_TRUE(console.Hold(40));
+  for (const std::string& line : {"rfc2217://127.0.0.1:" + std::to_string(ports[0]),
+                                  "socket://127.0.0.1:" + std::to_string(ports[0]), std::string("COM40")}) {
+    const test::Ran held = Run("--port " + line + " status");
+    EXPECT_EQ(held.status, 3) << line;
+    EXPECT_NE(held.err.find("in use by another program (PID " + std::to_string(::getpid())), std::string::npos)
+        << held.err;
+  }
+  EXPECT_EQ(Received(), Bytes(protocol::ProbeCommand())) << "only the console's own probe reached the unit";
 }
 
 TEST_F(Ctl, EachFailureHasItsExitStatusAndItsReason) {
@@ -248,7 +299,8 @@ TEST_F(Ctl, ACommandLineIsTakenWhollyOrRefusedBeforeAnythingIsSent) {
   } cases[] = {
       {"--port '' status", "--port needs a port: COM1..COM99, or a device path such as /dev/ttyUSB0"},
       {"--port= status", "--port needs a port"},
-      {"--port COM0 status", "--port: 'COM0' is no port: COM1..COM99, COMa-COMb, or a device path (with a /)"},
+      {"--port COM0 status", "--port: 'COM0' is no port: COM1..COM99, COMa-COMb, a device path (with a /), socket://HOST:PORT or "
+                               "rfc2217://HOST:PORT"},
       {"--port COM100 status", "--port: 'COM100' is no port"},
       {"--port COM05 status", "--port: 'COM05' is no port"},
       {"--port unit7-COM5 status", "--port: 'unit7-COM5' is no port"},
@@ -260,6 +312,9 @@ TEST_F(Ctl, ACommandLineIsTakenWhollyOrRefusedBeforeAnythingIsSent) {
       {"--port COM34-COM100 status", "--port: 'COM34-COM100': a range is COMa-COMb"},
       {"--port COM5,com5 status", "--port: COM5 is given twice"},
       {"--port COM5-COM7,COM6 status", "--port: COM6 is given twice"},
+      {"--port socket://gw status", "--port: 'socket://gw': the gateway's TCP port is missing"},
+      {"--port COM5,rfc2217://gw:70000 status", "--port: 'rfc2217://gw:70000': the gateway's TCP port is a number"},
+      {"--port rfc2217://gw:4001,rfc2217://gw:4001 status", "--port: rfc2217://gw:4001 is given twice"},
       {"--port COM5,COM6 read-edid output", "read-edid on several units needs a file with %p in its name"},
       {"--port COM5,COM6 read-edid output -o tv.bin", "'tv.bin' would be written by every unit: put %p in its name"},
       {"--port COM5,COM6 save-setup hall.txt", "'hall.txt' would be written by every unit"},

@@ -13,6 +13,7 @@
 #include "Commands.h"
 #include "EdidFile.h"
 #include "FileIo.h"
+#include "NetworkLine.h"
 #include "OpenFailure.h"
 #include "Presets.h"
 #include "SetupFile.h"
@@ -89,7 +90,15 @@ bool ExpandPorts(std::string_view text, std::vector<std::string>& ports, std::st
       error = "an empty part in the list";
       return false;
     }
-    if (item.find('/') != std::string_view::npos) {
+    if (LooksLikeNetworkAddress(item)) {
+      NetworkAddress address;
+      std::string problem;
+      if (!ParseNetworkAddress(item, address, problem)) {
+        error = shown + ": " + problem;
+        return false;
+      }
+      if (!add(std::string(item))) return false;
+    } else if (item.find('/') != std::string_view::npos) {
       if (!add(std::string(item))) return false;
     } else if (const auto dash = item.find('-'); dash != std::string_view::npos && StrictComNumber(item.substr(0, dash)) != 0) {
       const unsigned first = StrictComNumber(item.substr(0, dash));
@@ -108,7 +117,7 @@ bool ExpandPorts(std::string_view text, std::vector<std::string>& ports, std::st
     } else if (const unsigned com = StrictComNumber(item); com != 0) {
       if (!add("COM" + std::to_string(com))) return false;
     } else {
-      error = shown + " is no port: COM1..COM99, COMa-COMb, or a device path (with a /)";
+      error = shown + " is no port: COM1..COM99, COMa-COMb, a device path (with a /), socket://HOST:PORT or rfc2217://HOST:PORT";
       return false;
     }
     if (comma == std::string_view::npos) return true;

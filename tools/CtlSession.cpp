@@ -157,7 +157,7 @@ bool CCtlSession::Wait(const std::function<bool()>& done, milliseconds limit) {
 
 std::string CCtlSession::LineFailure() const {
   if (Stopped()) return "interrupted";
-  return "the line failed: " + m_serial.DescribeFailure() + " \u2014 is the adapter still plugged in?";
+  return "the line failed: " + m_serial.DescribeFailure() + " \u2014 " + LineFailureRemedy(m_serial.LastOpenPath());
 }
 
 std::string CCtlSession::Unanswered(const std::string& what, milliseconds limit) const {

@@ -133,7 +133,7 @@ class CPathOpener final : public IPortOpener {
  public:
   explicit CPathOpener(std::string path) : m_path(std::move(path)) {}
   std::unique_ptr<ISerialPort> Open(std::string_view, OpenAttempt& attempt) override {
-    return OpenPosixPort(m_path, attempt);
+    return OpenLine(m_path, attempt);
   }
 
  private:
@@ -179,7 +179,7 @@ std::optional<int> ParseArguments(int argc, char** argv, CtlOptions& options) {
       // For completion: the COM names whose device is there.
       std::string names;
       for (unsigned n = kFirstComPort; n <= kLastComPort; ++n) {
-        if (::access(ComDevicePath(n).c_str(), F_OK) == 0) names += "COM" + std::to_string(n) + "\n";
+        if (ComPortPresent(n)) names += "COM" + std::to_string(n) + "\n";
       }
       return Printed(names);
     }
@@ -293,7 +293,7 @@ std::vector<std::string> Units(const CtlOptions& options) {
   if (!options.ports.empty()) return options.ports;
   std::vector<std::string> ports;
   for (unsigned n = kFirstComPort; n <= kLastComPort; ++n) {
-    if (::access(ComDevicePath(n).c_str(), F_OK) == 0) ports.push_back("COM" + std::to_string(n));
+    if (ComPortPresent(n)) ports.push_back("COM" + std::to_string(n));
   }
   return ports;
 }

@@ -1,19 +1,22 @@
-// The device behind a serial-to-Ethernet gateway, as the README tells
-// technicians to reach it: socat makes a pseudo-terminal link COM7 that
-// carries the bytes to the gateway's TCP port. Here the gateway is socat
-// too, in front of the simulated device, all on loopback.
+// The device behind a serial-to-Ethernet gateway: named in the ports file
+// and reached natively (ser2net as the gateway), or through a socat link
+// for programs that know only serial devices. All on loopback.
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QProcess>
 #include <QPushButton>
 
 #include "ConsoleDlg.h"
 #include "EdidPage.h"
+#include "PortList.h"
 #include "Simulator.h"
 #include "Dialogs.h"
 #include "Support.h"
@@ -22,18 +25,6 @@ namespace vantorq {
 namespace {
 
 using namespace std::chrono_literals;
-
-int FreeTcpPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 struct Socat {
   explicit Socat(const QStringList& addresses) {
@@ -52,7 +43,7 @@ TEST(Gateway, TheConsoleFindsTheDeviceOnAPseudoTerminalBridgedOverTcp) {
   sim::CSimulator device({.com = 5, .fast = true});
   std::string error;
   ASSERT_TRUE(device.StartThread(error)) << error;
-  const QString port = QString::number(FreeTcpPort());
+  const QString port = QString::number(test::FreeTcpPort());
   // The gateway: 57600 8N1 on its serial side, a TCP server on the other.
   Socat gateway({QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr").arg(port),
                  QStringLiteral("FILE:%1/COM5,raw,echo=0").arg(QString::fromStdString(device.PortDir()))});
@@ -83,6 +74,37 @@ TEST(Gateway, TheConsoleFindsTheDeviceOnAPseudoTerminalBridgedOverTcp) {
   window.EdidPage()->PresetGroup()->button(3)->click();
   EXPECT_TRUE(test::WaitUntil([&] { return !device.Commands().empty() && device.Commands().back() == "SET IN1 EDID 03"; }, 5000ms));
   EXPECT_TRUE(test::WaitUntil([&] { return window.EdidPage()->m_nPreset == 3; }));
+}
+
+TEST(Gateway, TheSearchFindsAUnitBehindSer2netUnderItsComName) {
+  sim::CSimulator device({.com = 5, .fast = true});
+  std::string error;
+  ASSERT_TRUE(device.StartThread(error)) << error;
+  const int port = test::FreeTcpPort();
+  test::CSer2net gateway(
+      test::Ser2netConnection("hall", "telnet(rfc2217),tcp", port, device.PortDir() + "/COM5"), {port});
+  ASSERT_TRUE(gateway.Started()) << gateway.Error();
+  test::CWorkFolder work;
+  sim::CPortFolder nothing;  // no local ports at all
+  test::CScopedEnv ports("VANTORQ_PORT_DIR", nothing.Path());
+  test::CScopedEnv config("XDG_CONFIG_HOME", work.Path());
+  ASSERT_TRUE(std::filesystem::create_directory(work.Path() + "/vantorq"));
+  ASSERT_TRUE(test::WriteFile(work.Path() + "/vantorq/ports", "COM40 rfc2217://127.0.0.1:" + std::to_string(port) + "\n"));
+
+  test::CDialogRecorder dialogs;
+  CConsoleDlg window;
+  window.SearchButton()->click();
+  ASSERT_TRUE(test::WaitUntil([&] { return window.Search().m_bSearching == 0; }, 5000ms));
+  EXPECT_EQ(window.m_nPort, 40);
+  EXPECT_EQ(window.m_bPortOpen, 1);
+  EXPECT_TRUE(dialogs->messages.isEmpty()) << dialogs->messages.join("|").toStdString();
+  ASSERT_TRUE(test::WaitUntil([&] { return window.m_serial.MonitorRunning(); }));
+  window.EdidPage()->PresetGroup()->button(3)->click();
+  EXPECT_TRUE(test::WaitUntil([&] { return !device.Commands().empty() && device.Commands().back() == "SET IN1 EDID 03"; }, 5000ms));
+  EXPECT_TRUE(test::WaitUntil([&] { return window.EdidPage()->m_nPreset == 3; }));
+  // The port list says what COM40 is (read as the list opens).
+  RefreshPortTooltips(*window.PortList());
+  EXPECT_NE(window.PortList()->itemData(39, Qt::ToolTipRole).toString().indexOf(QStringLiteral("rfc2217://127.0.0.1:")), -1);
 }
 
 }  // namespace

@@ -6,7 +6,14 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <csignal>
+#include <sstream>
 
 #include <QThread>
 
@@ -241,5 +248,91 @@ CSimulatedDevice::CSimulatedDevice(sim::SimOptions options)
     : m_sim(Fast(std::move(options))),
       m_started(m_sim.StartThread(m_error)),
       m_env("VANTORQ_PORT_DIR", m_started ? m_sim.PortDir() : std::string("/nonexistent")) {}
+
+}  // namespace vantorq::test
+
+namespace vantorq::test {
+
+std::vector<int> FreeTcpPorts(std::size_t count) {
+  // All bound at once, so that the kernel cannot hand out one twice.
+  std::vector<int> fds;
+  std::vector<int> ports;
+  for (std::size_t i = 0; i < count; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    fds.push_back(fd);
+    ports.push_back(ntohs(address.sin_port));
+  }
+  for (const int fd : fds) ::close(fd);
+  return ports;
+}
+
+namespace {
+
+// Whether something listens on 127.0.0.1:`port`, read from the kernel's
+// table rather than by connecting.
+bool Listening(int port) {
+  std::ifstream table("/proc/net/tcp");
+  char wanted[32];
+  std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
+  for (std::string line; std::getline(table, line);) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state;
+    fields >> slot >> local >> remote >> state;
+    if (local == wanted && state == "0A") return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string Ser2netConnection(const std::string& name, const std::string& accepter, int port,
+                              const std::string& device) {
+  return "connection: &" + name + "\n  accepter: " + accepter + ",127.0.0.1," + std::to_string(port) +
+         "\n  connector: serialdev," + device + ",57600n81,local\n";
+}
+
+CSer2net::CSer2net(const std::string& yaml, const std::vector<int>& ports) {
+  const std::string program = "/usr/sbin/ser2net";
+  if (::access(program.c_str(), X_OK) != 0) {
+    m_error = "ser2net is needed (scripts/deps installs it)";
+    return;
+  }
+  char dir[] = "/tmp/vantorq-ser2net-XXXXXX";
+  if (::mkdtemp(dir) == nullptr) {
+    m_error = "cannot make a folder for ser2net";
+    return;
+  }
+  m_dir = dir;
+  const std::string config = m_dir + "/ser2net.yaml";
+  if (!WriteFile(config, yaml)) {
+    m_error = "cannot write " + config;
+    return;
+  }
+  const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  // -n: in the foreground, ours to end; -u: no lock files of its own.
+  m_child = std::make_unique<CChild>(
+      std::vector<std::string>{program, "-n", "-u", "-c", config, "-P", m_dir + "/pid"},
+      std::array<int, 3>{null, null, null});
+  ::close(null);
+  m_started = m_child->Started() && WaitUntil([&] {
+                return std::all_of(ports.begin(), ports.end(), Listening);
+              }, std::chrono::milliseconds(5000));
+  if (!m_started) m_error = "ser2net did not listen on its ports within 5 s";
+}
+
+CSer2net::~CSer2net() {
+  if (m_child && m_child->Started()) {
+    m_child->Signal(SIGTERM);
+    m_child->Wait(std::chrono::milliseconds(3000));
+  }
+  m_child.reset();
+  if (!m_dir.empty()) std::filesystem::remove_all(m_dir);
+}
 
 }  // namespace vantorq::test

@@ -161,3 +161,35 @@ class CSimulatedDevice {
 };
 
 }  // namespace vantorq::test
+
+namespace vantorq::test {
+
+// TCP ports on the loopback that nothing listens on now, all different.
+std::vector<int> FreeTcpPorts(std::size_t count);
+inline int FreeTcpPort() { return FreeTcpPorts(1).front(); }
+
+// ser2net, the gateway installers put in racks, on the loopback with
+// `yaml` as its configuration; ended with the object. Started() once each
+// of `ports` listens (a probe connection would open its serial side).
+class CSer2net {
+ public:
+  CSer2net(const std::string& yaml, const std::vector<int>& ports);
+  ~CSer2net();
+  CSer2net(const CSer2net&) = delete;
+  CSer2net& operator=(const CSer2net&) = delete;
+  bool Started() const { return m_started; }
+  const std::string& Error() const { return m_error; }
+
+ private:
+  std::string m_dir;
+  std::unique_ptr<CChild> m_child;
+  bool m_started = false;
+  std::string m_error;
+};
+
+// A ser2net connection from a loopback TCP port to a serial device:
+// `accepter` "telnet(rfc2217),tcp" or "tcp".
+std::string Ser2netConnection(const std::string& name, const std::string& accepter, int port,
+                              const std::string& device);
+
+}  // namespace vantorq::test
