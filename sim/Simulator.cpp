@@ -183,7 +183,7 @@ void CSimulator::Serve(Port& port) {
       ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
     }
     port.received.insert(port.received.end(), buf, buf + n);
-    if (!port.answers) continue;
+    if (!port.answers || m_muted) continue;
     for (const std::string& line : m_device.Receive({buf, static_cast<std::size_t>(n)})) {
       SendLine(port, line);
       if (!port.pty) return;

@@ -54,6 +54,9 @@ class CSimulator {
   void WithDevice(const std::function<void(CDevice&)>& f);
   // Replaces the answering port's terminal, as an unplug and replug does.
   bool Replug();
+  // While muted the device takes commands in and answers none, as a unit
+  // does whose line has gone dead on the far side.
+  void Mute(bool muted) { m_muted = muted; }
 
  private:
   struct Port {
@@ -80,6 +83,7 @@ class CSimulator {
   std::chrono::steady_clock::time_point m_replugAt{};
   std::chrono::nanoseconds m_rxFreeAt{0};  // CLOCK_MONOTONIC: when the line has brought the last bytes read
   std::atomic<bool> m_stop{false};
+  std::atomic<bool> m_muted{false};
   std::thread m_thread;
 };
 

@@ -379,7 +379,11 @@ int CCtlCommands::ReadEdid() {
   EdidBuffer edid{};
   std::string why;
   const bool read = preset == 0 ? m_session.ReadEdid(outputCommand, edid, why) : m_session.ReadEdid(inputCommand, edid, why);
-  if (!read) return Say("read-edid: " + why + " Nothing was written.", kNotConfirmed);
+  if (!read) {
+    // Some reasons end a sentence already ("... within 500 ms.", "... plugged in?").
+    const bool ended = !why.empty() && (why.back() == '.' || why.back() == '?');
+    return Say("read-edid: " + why + (ended ? "" : ".") + " Nothing was written.", kNotConfirmed);
+  }
   OutputResult written;
   if (output == "-") {
     if (!WriteAllTo(m_streams.results, edid, m_streams.stopFd)) {
