@@ -1,6 +1,7 @@
 #include "DeviceSearch.h"
 
 #include "ComPorts.h"
+#include "PortsFile.h"
 
 namespace vantorq {
 
@@ -90,6 +91,8 @@ void CDeviceSearch::Step(bool failed) {
 void CDeviceSearch::NoDevice() {
   std::string detail = SummariseSearch(m_silent, m_failed, m_broken);
   if (detail.empty()) detail = "No serial port could be opened on COM1 to COM99 \u2014 is the adapter plugged in?";
+  // A unit the ports file meant to name may be missing for a line at fault.
+  if (const std::string problems = PortsFileProblems(); !problems.empty()) detail += "\n" + problems;
   m_host.ShowNoDevice(detail);
 }
 

@@ -91,9 +91,10 @@ std::string PortsFilePath() {
   return std::string(home != nullptr ? home : "") + "/.config/vantorq/ports";
 }
 
-std::string NetworkAddressFor(unsigned port) {
-  Loaded& cache = Cache();
-  std::lock_guard guard(cache.lock);
+namespace {
+
+// Reads the file again if it changed since the last look; under the lock.
+void Refresh(Loaded& cache) {
   const std::string path = PortsFilePath();
   struct stat st {};
   const bool exists = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -109,8 +110,9 @@ std::string NetworkAddressFor(unsigned port) {
     if (exists && size <= 64 * 1024) {
       std::ifstream in(path);
       std::ostringstream text;
-      text << in.rdbuf();
+      if (in) text << in.rdbuf();
       cache.file = ParsePortsFile(text.str());
+      if (!in) cache.file.problems.push_back("cannot be read");
     } else if (exists) {
       cache.file.problems.push_back("over 64 KiB: not read");
     }
@@ -123,8 +125,26 @@ std::string NetworkAddressFor(unsigned port) {
       if (ParseNetworkAddress(address, parsed, error)) ResolveAhead(parsed);
     }
   }
+}
+
+}  // namespace
+
+std::string NetworkAddressFor(unsigned port) {
+  Loaded& cache = Cache();
+  std::lock_guard guard(cache.lock);
+  Refresh(cache);
   const auto found = cache.file.addresses.find(port);
   return found != cache.file.addresses.end() ? found->second : std::string();
+}
+
+std::string PortsFileProblems() {
+  Loaded& cache = Cache();
+  std::lock_guard guard(cache.lock);
+  Refresh(cache);
+  if (cache.file.problems.empty()) return {};
+  std::string text = "The ports file " + EscapeControls(cache.path) + " has lines left out: ";
+  for (std::size_t i = 0; i < cache.file.problems.size(); ++i) text += (i > 0 ? "; " : "") + cache.file.problems[i];
+  return text + ".";
 }
 
 }  // namespace vantorq

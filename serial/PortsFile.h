@@ -27,4 +27,8 @@ std::string PortsFilePath();
 // a version, and every name in it starts resolving in the background.
 std::string NetworkAddressFor(unsigned port);
 
+// What a search that found nothing adds beneath its message when the ports
+// file has lines at fault ("The ports file ...: line 3: ..."); else empty.
+std::string PortsFileProblems();
+
 }  // namespace vantorq

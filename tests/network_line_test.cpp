@@ -145,6 +145,19 @@ TEST(PortsFile, GoodLinesAreKeptAndEveryBadOneIsSaid) {
       "line 11: com45 is no COM name (COM1 to COM99)",
   };
   EXPECT_EQ(file.problems, problems);
+
+  // A search that finds nothing says why a unit the file meant may be missing.
+  test::CWorkFolder work;
+  test::CScopedEnv config("XDG_CONFIG_HOME", work.Path());
+  test::CScopedEnv none("VANTORQ_PORT_DIR", work.Path());
+  std::filesystem::create_directory("vantorq");
+  ASSERT_TRUE(test::WriteFile("vantorq/ports", "COM40 socket://gw-hall-a\n"));
+  const test::Ran find = test::RunShell(std::string(VANTORQ_CTL) + " find");
+  EXPECT_EQ(find.status, 1);
+  EXPECT_NE(find.err.find("The ports file " + work.Path() + "/vantorq/ports has lines left out: line 1: COM40: the "
+                          "gateway's TCP port is missing"),
+            std::string::npos)
+      << find.err;
 }
 
 // A gateway of our own making on the loopback: what it does with each
