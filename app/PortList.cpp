@@ -7,6 +7,7 @@
 
 #include "ComPorts.h"
 #include "PortInfo.h"
+#include "PortsFile.h"
 
 namespace vantorq {
 
@@ -72,6 +73,7 @@ void RefreshPortTooltips(QComboBox& list) {
 }
 
 void FillPortList(QComboBox& list) {
+  ReadPortsFile();
   for (unsigned n = kFirstComPort; n <= kLastComPort; ++n) list.addItem(QStringLiteral("COM%1").arg(n));
   auto* guard = new CPortListGuard(list);
   list.view()->installEventFilter(guard);

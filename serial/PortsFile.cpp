@@ -137,6 +137,12 @@ std::string NetworkAddressFor(unsigned port) {
   return found != cache.file.addresses.end() ? found->second : std::string();
 }
 
+void ReadPortsFile() {
+  Loaded& cache = Cache();
+  std::lock_guard guard(cache.lock);
+  Refresh(cache);
+}
+
 std::string PortsFileProblems() {
   Loaded& cache = Cache();
   std::lock_guard guard(cache.lock);

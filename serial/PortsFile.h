@@ -27,6 +27,10 @@ std::string PortsFilePath();
 // a version, and every name in it starts resolving in the background.
 std::string NetworkAddressFor(unsigned port);
 
+// Reads the file now, if it changed: its gateways' names start resolving
+// while the operator is still looking at the window.
+void ReadPortsFile();
+
 // What a search that found nothing adds beneath its message when the ports
 // file has lines at fault ("The ports file ...: line 3: ..."); else empty.
 std::string PortsFileProblems();

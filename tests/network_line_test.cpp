@@ -281,19 +281,20 @@ TEST(NetworkLine, GatewaysThatFailAreSaidByNameAndNothingIsWritten) {
   test::CWorkFolder work;
   test::CSimulatedDevice device({.com = 5, .silent = {6}});
   ASSERT_TRUE(device.Started()) << device.Error();
-  const auto ports = test::FreeTcpPorts(2);
+  // A unit whose line drops 100 bytes into its answer.
+  sim::CSimulator dropping({.com = 7, .fast = true, .hangUpAfter = 100});
+  std::string error;
+  ASSERT_TRUE(dropping.StartThread(error)) << error;
+  const auto ports = test::FreeTcpPorts(3);
   const std::string mute = "socket://127.0.0.1:" + std::to_string(ports[0]);
   const std::string nobody = "rfc2217://127.0.0.1:" + std::to_string(ports[1]);
-  // Accepts, and the line behind it never answers.
-  test::CSer2net gateway(test::Ser2netConnection("mute", "tcp", ports[0], device->PortDir() + "/COM6"), {ports[0]});
+  const std::string cutLine = "socket://127.0.0.1:" + std::to_string(ports[2]);
+  // One accepts and the line behind it never answers; one hangs up when
+  // its line does, mid-reply; nothing listens on the third.
+  test::CSer2net gateway(test::Ser2netConnection("mute", "tcp", ports[0], device->PortDir() + "/COM6") +
+                             test::Ser2netConnection("cut", "tcp", ports[2], dropping.PortDir() + "/COM7"),
+                         {ports[0], ports[2]});
   ASSERT_TRUE(gateway.Started()) << gateway.Error();
-  // Answers the read with its first bytes, then hangs up.
-  CFakeGateway cut([](int fd) {
-    ReadUntil(fd, {'\r'});
-    const std::string half = "OUT1 EDID DATA 00 ff ff ff";
-    ::write(fd, half.data(), half.size());
-  });
-  const std::string cutLine = "socket://127.0.0.1:" + std::to_string(cut.Port());
   const struct {
     std::string line;
     int status;
