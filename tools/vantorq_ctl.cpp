@@ -53,21 +53,24 @@ constexpr std::string_view kUsage =
     "\n"
     "Without --port the ports are searched first, as the console's \"Search Machine\"\n"
     "does. PORTS is a port or a list of them: COMn (found as the console finds it:\n"
-    "VANTORQ_PORT_DIR, else the fixed table), COMa-COMb, or a device path\n"
-    "(/dev/ttyUSB0), separated by commas. Several units are done at once, each\n"
-    "line prefixed by its port; a file name of theirs holds %p for the port's name\n"
-    "(-o tv-%p.bin). --timeout changes how long the device may take to answer\n"
-    "(default 0.5 s). --no-verify skips reading the user EDID back. --json prints\n"
-    "one object per unit (an array for several). FILE - is standard input (or\n"
-    "output, for -o and save-setup); -- ends the options. --list-ports prints the\n"
-    "COM names whose device exists.\n"
+    "the ports file, VANTORQ_PORT_DIR, else the fixed table), COMa-COMb, a device\n"
+    "path (/dev/ttyUSB0), or a network gateway's socket://HOST:PORT (raw TCP) or\n"
+    "rfc2217://HOST:PORT (Telnet, the line set through it), separated by commas.\n"
+    "Several units are done at once, each line prefixed by its port; a file name\n"
+    "of theirs holds %p for the port's name (-o tv-%p.bin). --timeout changes how\n"
+    "long the device may take to answer (default 0.5 s). --no-verify skips reading\n"
+    "the user EDID back. --json prints one object per unit (an array for several).\n"
+    "FILE - is standard input (or output, for -o and save-setup); -- ends the\n"
+    "options. --list-ports prints the COM names whose device or gateway exists.\n"
+
     "\n"
     "Exit status (of several units, the highest): 0 done and confirmed; 1 the\n"
     "device did not answer or confirm, a reply was cut or garbled, a write was not\n"
     "verified, no device was found, or a signal ended the wait; 2 a wrong command\n"
     "line, or a file that cannot be read or written; 3 a port that cannot be\n"
-    "opened (missing, busy, no permission); 4 done and confirmed, but the result\n"
-    "could not be written to standard output.\n";
+    "opened (missing, busy, no permission, a gateway that refuses or cannot be\n"
+    "reached); 4 done and confirmed, but the result could not be written to\n"
+    "standard output.\n";
 
 // SIGINT, SIGTERM, SIGHUP and SIGQUIT end every wait, file reads
 // included, so that the port and its lock are released as after a normal
