@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -39,6 +40,8 @@ struct Loaded {
   off_t size = -1;
   PortsFile file;
 };
+
+std::atomic<bool> g_resolveAhead{true};
 
 Loaded& Cache() {
   static Loaded loaded;
@@ -120,6 +123,7 @@ void Refresh(Loaded& cache) {
       WriteErrorLine(ProgramName() + ": " + EscapeControls(path) + ": " + problem);
     }
     for (const auto& [com, address] : cache.file.addresses) {
+      if (!g_resolveAhead) break;
       NetworkAddress parsed;
       std::string error;
       if (ParseNetworkAddress(address, parsed, error)) ResolveAhead(parsed);
@@ -136,6 +140,8 @@ std::string NetworkAddressFor(unsigned port) {
   const auto found = cache.file.addresses.find(port);
   return found != cache.file.addresses.end() ? found->second : std::string();
 }
+
+void ResolveNamesAhead(bool ahead) { g_resolveAhead = ahead; }
 
 void ReadPortsFile() {
   Loaded& cache = Cache();

@@ -27,6 +27,10 @@ std::string PortsFilePath();
 // a version, and every name in it starts resolving in the background.
 std::string NetworkAddressFor(unsigned port);
 
+// Whether reading the file starts looking up its gateways' names in the
+// background (the default). A program that forks turns it off.
+void ResolveNamesAhead(bool ahead);
+
 // Reads the file now, if it changed: its gateways' names start resolving
 // while the operator is still looking at the window.
 void ReadPortsFile();

@@ -160,6 +160,20 @@ TEST(PortsFile, GoodLinesAreKeptAndEveryBadOneIsSaid) {
       << find.err;
 }
 
+// vantorq-ctl forks a run per unit, and a lookup thread alive at the fork
+// would leave each child waiting for an answer that never comes to it.
+TEST(PortsFile, AProgramThatForksReadsItWithoutStartingALookup) {
+  test::CWorkFolder work;
+  test::CScopedEnv config("XDG_CONFIG_HOME", work.Path());
+  std::filesystem::create_directory("vantorq");
+  ASSERT_TRUE(test::WriteFile("vantorq/ports", "COM40 rfc2217://gw-hall-a.invalid:4001\n"));
+  ResolveNamesAhead(false);
+  const int threads = test::ThreadCount();
+  EXPECT_EQ(NetworkAddressFor(40), "rfc2217://gw-hall-a.invalid:4001");
+  EXPECT_EQ(test::ThreadCount(), threads);
+  ResolveNamesAhead(true);
+}
+
 // A gateway of our own making on the loopback: what it does with each
 // connection is the test's.
 class CFakeGateway {

@@ -21,6 +21,7 @@
 #include <string_view>
 
 #include "ComPorts.h"
+#include "PortsFile.h"
 #include "CtlCommands.h"
 #include "CtlFleet.h"
 #include "CtlSession.h"
@@ -361,6 +362,9 @@ int main(int argc, char** argv) {
   const auto closed = GuardStandardStreams();
   SetProgramName("vantorq-ctl");
   CatchSignals();
+  // Each run opens its gateway at once: a lookup started ahead would be a
+  // thread alive at the fork, whose answer no unit would ever see.
+  ResolveNamesAhead(false);
   CtlOptions options;
   const auto parsed = ParseArguments(argc, argv, options);
   std::vector<std::string> units;
