@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -38,6 +39,13 @@ constexpr std::string_view kTelnetScheme = "rfc2217://";
 // A resolved name is trusted this long: a gateway that moves gets found
 // again without restarting the console.
 constexpr std::chrono::seconds kResolutionKept{30};
+
+std::atomic<int> g_stopFd{-1};
+
+bool StopRaised() {
+  pollfd p{g_stopFd.load(), POLLIN, 0};
+  return p.fd >= 0 && ::poll(&p, 1, 0) == 1;
+}
 
 // ---- name resolution, off the caller's thread -------------------------
 
@@ -137,12 +145,17 @@ int Connect(const std::vector<std::pair<sockaddr_storage, socklen_t>>& addresses
           errno = ETIMEDOUT;
           break;
         }
-        pollfd p{fd, POLLOUT, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(left.count()) + 1);
+        std::array<pollfd, 2> p{{{fd, POLLOUT, 0}, {g_stopFd.load(), POLLIN, 0}}};
+        const int ready = ::poll(p.data(), p.size(), static_cast<int>(left.count()) + 1);
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) {
           errno = ready == 0 ? ETIMEDOUT : errno;
           break;
+        }
+        if (p[1].revents != 0) {
+          ::close(fd);
+          error = EINTR;
+          return -1;
         }
         int soError = 0;
         socklen_t len = sizeof soError;
@@ -438,6 +451,8 @@ bool ParseNetworkAddress(std::string_view text, NetworkAddress& address, std::st
 
 void ResolveAhead(const NetworkAddress& address) { StartResolving(address); }
 
+void SetNetworkOpenStop(int fd) { g_stopFd = fd; }
+
 std::string NetworkLockKey(const NetworkAddress& address) {
   std::string host = address.host;
   std::transform(host.begin(), host.end(), host.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -467,7 +482,17 @@ std::unique_ptr<ISerialPort> OpenNetworkPort(const std::string& text, OpenAttemp
   std::vector<std::pair<sockaddr_storage, socklen_t>> addresses;
   {
     std::unique_lock guard(resolution->lock);
-    if (!resolution->done.wait_until(guard, deadline, [&] { return resolution->finished; })) {
+    // In slices, so that a signal ends the wait as it ends every other.
+    bool interrupted = false;
+    while (!resolution->finished && Clock::now() < deadline && !(interrupted = StopRaised())) {
+      resolution->done.wait_until(guard, std::min(deadline, Clock::now() + std::chrono::milliseconds(20)));
+    }
+    if (interrupted) {
+      attempt.error = EINTR;
+      attempt.reason = "interrupted";
+      return nullptr;
+    }
+    if (!resolution->finished) {
       attempt.error = ETIMEDOUT;
       attempt.reason = "the name " + address.host + " did not resolve within " +
                        std::to_string(kNetworkOpenWindow.count()) + " ms (it is still being looked up)";
@@ -484,7 +509,7 @@ std::unique_ptr<ISerialPort> OpenNetworkPort(const std::string& text, OpenAttemp
   const int fd = Connect(addresses, deadline, error);
   if (fd < 0) {
     attempt.error = error;
-    attempt.reason = ConnectFailure(address, error);
+    attempt.reason = error == EINTR ? std::string("interrupted") : ConnectFailure(address, error);
     return nullptr;
   }
   TuneSocket(fd);

@@ -30,6 +30,10 @@ bool ParseNetworkAddress(std::string_view text, NetworkAddress& address, std::st
 // gives a port this long to answer, and a gateway gets no more to accept.
 inline constexpr std::chrono::milliseconds kNetworkOpenWindow{500};
 
+// A descriptor that, once readable, ends the wait for a name or a
+// connection at once (EINTR): a command-line program's signal pipe.
+void SetNetworkOpenStop(int fd);
+
 // Starts resolving the host in the background, so that an open later finds
 // the answer ready instead of waiting for a name server.
 void ResolveAhead(const NetworkAddress& address);

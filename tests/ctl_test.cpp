@@ -5,7 +5,10 @@
 // line double, where a write can be made to fail at an exact byte.
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -667,6 +670,37 @@ TEST_F(Ctl, EverySignalEndsEveryWaitAndLetsThePortGo) {
   };
   const auto probed = [&](pid_t) { return Received(6).size() > 0; };
   const auto handles = [](pid_t) { return true; };
+  // A gateway whose queue of connections is full: a connection to it waits
+  // in SYN-SENT for the whole of its window.
+  const int gateway = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(gateway, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(gateway, 0), 0);
+  ASSERT_EQ(::getsockname(gateway, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  std::vector<int> queued;
+  for (int i = 0; i < 2; ++i) {
+    queued.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    ::connect(queued.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  const std::string unaccepted = "socket://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  const auto connecting = [&](int port) {
+    std::ifstream table("/proc/net/tcp");
+    char remote[16];
+    std::snprintf(remote, sizeof remote, ":%04X", port);
+    int count = 0;
+    for (std::string line; std::getline(table, line);) {
+      std::istringstream fields(line);
+      std::string slot, local, peer, state;
+      fields >> slot >> local >> peer >> state;
+      count += peer.size() > 5 && peer.substr(peer.size() - 5) == remote && state == "02";
+    }
+    return count;
+  };
+  int connectingBefore = 0;
+  const auto connects = [&](pid_t) { return connecting(ntohs(address.sin_port)) > connectingBefore; };
   const struct {
     std::vector<std::string> args;
     std::array<int, 3> fds;
@@ -677,6 +711,7 @@ TEST_F(Ctl, EverySignalEndsEveryWaitAndLetsThePortGo) {
       {{"--port", "COM5", "apply-setup", "-"}, {endless[0], devNull, devNull}, false, handles},
       {{"--timeout", "30", "--port", "COM6", "status"}, {devNull, devNull, full[1]}, true, probed},
       {{"--timeout", "30", "--port", "COM6", "save-setup", "unit.txt"}, {devNull, devNull, full[1]}, true, probed},
+      {{"--port", unaccepted, "status"}, {devNull, devNull, devNull}, false, connects},
   };
   for (const auto& c : cases) {
     for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
@@ -684,6 +719,7 @@ TEST_F(Ctl, EverySignalEndsEveryWaitAndLetsThePortGo) {
       test::CScopedEnv trace("VANTORQ_TRACE", c.trace ? "1" : "0");
       std::vector<std::string> argv{VANTORQ_CTL};
       argv.insert(argv.end(), c.args.begin(), c.args.end());
+      connectingBefore = connecting(ntohs(address.sin_port));
       test::CChild child(argv, c.fds);
       ASSERT_TRUE(child.Started());
       // Once it takes the signal itself and, where that can be seen, once
@@ -703,7 +739,8 @@ TEST_F(Ctl, EverySignalEndsEveryWaitAndLetsThePortGo) {
   const auto status = child.Wait(3000ms);
   ASSERT_TRUE(status.has_value());
   EXPECT_EQ(*status, 1);
-  for (int fd : {full[0], full[1], endless[0], endless[1], devNull}) ::close(fd);
+  for (int fd : {full[0], full[1], endless[0], endless[1], devNull, gateway}) ::close(fd);
+  for (int fd : queued) ::close(fd);
 }
 
 // The commands in-process, on a line double that answers as the device

@@ -271,6 +271,8 @@ int CCtlCommands::Connect() {
   if (m_options.port) {
     if (m_session.Open(m_port)) return kDone;
     const OpenAttempt& attempt = m_session.LastOpen();
+    // A signal that ended the wait for a gateway's connection.
+    if (attempt.error == EINTR) return Say("interrupted; nothing was sent", kNotConfirmed);
     const bool com = m_portName.rfind("COM", 0) == 0;
     return Say("cannot open" + (com ? " " + (attempt.path.empty() ? std::string("(no device)") : EscapeControls(attempt.path)) : std::string()) +
                    ": " + OpenFailureReason(attempt),

@@ -21,6 +21,7 @@
 #include <string_view>
 
 #include "ComPorts.h"
+#include "NetworkLine.h"
 #include "PortsFile.h"
 #include "CtlCommands.h"
 #include "CtlFleet.h"
@@ -106,6 +107,8 @@ void CatchSignals() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(sig, &action, nullptr);
+  // A gateway's connection is a wait like any other.
+  SetNetworkOpenStop(g_stopPipe[0]);
 }
 
 int StopFd() { return g_stopPipe[0]; }
