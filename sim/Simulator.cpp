@@ -146,6 +146,7 @@ void CSimulator::SendBytes(Port& port, std::string_view bytes) {
 }
 
 void CSimulator::SendLine(Port& port, const std::string& line) {
+  ++m_linesBegun;
   if (m_options.noise) {
     static std::mt19937 random(57600);
     std::string junk;

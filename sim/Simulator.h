@@ -57,6 +57,9 @@ class CSimulator {
   // While muted the device takes commands in and answers none, as a unit
   // does whose line has gone dead on the far side.
   void Mute(bool muted) { m_muted = muted; }
+  // Lines the device has begun to send, read without waiting for one being
+  // sent (a split line holds the simulator's lock while it pauses).
+  std::size_t LinesBegun() const { return m_linesBegun; }
 
  private:
   struct Port {
@@ -84,6 +87,7 @@ class CSimulator {
   std::chrono::nanoseconds m_rxFreeAt{0};  // CLOCK_MONOTONIC: when the line has brought the last bytes read
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_muted{false};
+  std::atomic<std::size_t> m_linesBegun{0};
   std::thread m_thread;
 };
 

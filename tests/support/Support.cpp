@@ -326,6 +326,12 @@ CSer2net::CSer2net(const std::string& yaml, const std::vector<int>& ports) {
   if (!m_started) m_error = "ser2net did not listen on its ports within 5 s";
 }
 
+void CSer2net::Kill() {
+  if (!m_child || !m_child->Started()) return;
+  m_child->Signal(SIGKILL);
+  m_child->Wait(std::chrono::milliseconds(3000));
+}
+
 CSer2net::~CSer2net() {
   if (m_child && m_child->Started()) {
     m_child->Signal(SIGTERM);

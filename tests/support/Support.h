@@ -179,6 +179,9 @@ class CSer2net {
   CSer2net& operator=(const CSer2net&) = delete;
   bool Started() const { return m_started; }
   const std::string& Error() const { return m_error; }
+  // Ends it at once, as a gateway that loses its power: its connections
+  // end where they stand.
+  void Kill();
 
  private:
   std::string m_dir;
