@@ -860,11 +860,11 @@ TEST_F(CtlOnLine, SaveSetupSetsThePresetBackOnEveryPathTheLineAllows) {
     std::string wire;
   } cases[] = {
       {"no reply", [] {},
-       "COM5: save-setup: the user EDID: no EDID reply within 237 ms.; preset 7 4K60Hz_3D_8CH set again", read + back},
+       "COM5: save-setup: the user EDID: no EDID reply within 237 ms; preset 7 4K60Hz_3D_8CH set again", read + back},
       {"a signal (a hang-up of the terminal, Ctrl+C)", [this] { m_session->Interrupt(); },
        "COM5: save-setup: the user EDID: interrupted; preset 7 4K60Hz_3D_8CH set again", read + back},
       {"the adapter pulled", [this] { m_line->FailWriteAfter(0); },
-       "COM5: save-setup: the user EDID: no EDID reply within 237 ms.; preset 7 4K60Hz_3D_8CH not set again: the port "
+       "COM5: save-setup: the user EDID: no EDID reply within 237 ms; preset 7 4K60Hz_3D_8CH not set again: the port "
        "refused it part-way",
        read},
   };
@@ -878,6 +878,13 @@ TEST_F(CtlOnLine, SaveSetupSetsThePresetBackOnEveryPathTheLineAllows) {
     EXPECT_EQ(Wire(), c.wire);
     EXPECT_FALSE(fs::exists("unit.txt"));
   }
+}
+
+TEST_F(CtlOnLine, AReadThatFailsIsSaidInOneSentenceAndWritesNothing) {
+  m_line->FailWriteAfter(0);
+  EXPECT_EQ(Run({"read-edid", "output", "-o", "tv.bin"}), tool::kNotConfirmed);
+  EXPECT_EQ(m_said, "COM5: read-edid: the port refused it part-way: the adapter may have been pulled. Nothing was written.");
+  EXPECT_FALSE(fs::exists("tv.bin"));
 }
 
 TEST_F(CtlOnLine, EveryWriteOutcomeIsTheSessionsAnswer) {

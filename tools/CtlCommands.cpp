@@ -23,6 +23,17 @@ namespace vantorq::tool {
 
 namespace {
 
+// Reasons come as clauses ("no answer") or sentences ("... within 500 ms.",
+// "... still plugged in?"): each made the one its place wants.
+std::string Sentence(const std::string& why) {
+  const bool ended = !why.empty() && (why.back() == '.' || why.back() == '?');
+  return ended ? why : why + ".";
+}
+std::string Clause(std::string why) {
+  if (!why.empty() && why.back() == '.') why.pop_back();
+  return why;
+}
+
 std::string Named(std::string_view what, int value, std::span<const std::string_view> names) {
   const bool known = value >= 0 && value < static_cast<int>(names.size());
   return std::string(what) + " " + std::to_string(value) + " " +
@@ -381,11 +392,7 @@ int CCtlCommands::ReadEdid() {
   EdidBuffer edid{};
   std::string why;
   const bool read = preset == 0 ? m_session.ReadEdid(outputCommand, edid, why) : m_session.ReadEdid(inputCommand, edid, why);
-  if (!read) {
-    // Some reasons end a sentence already ("... within 500 ms.", "... plugged in?").
-    const bool ended = !why.empty() && (why.back() == '.' || why.back() == '?');
-    return Say("read-edid: " + why + (ended ? "" : ".") + " Nothing was written.", kNotConfirmed);
-  }
+  if (!read) return Say("read-edid: " + Sentence(why) + " Nothing was written.", kNotConfirmed);
   OutputResult written;
   if (output == "-") {
     if (!WriteAllTo(m_streams.results, edid, m_streams.stopFd)) {
@@ -447,7 +454,7 @@ int CCtlCommands::SaveSetup(const std::string& path) {
   // read gave, a signal included.
   const bool read = m_session.ReadEdid(protocol::InputEdidReadCommand(protocol::kUserPreset), setup.userEdid, why);
   const std::string restored = RestorePreset(state.preset);
-  if (!read) return Say("save-setup: the user EDID: " + why + "; " + restored, kNotConfirmed);
+  if (!read) return Say("save-setup: the user EDID: " + Clause(why) + "; " + restored, kNotConfirmed);
   const std::string text = FormatSetup(setup);
   OutputResult written;
   if (path == "-") {
