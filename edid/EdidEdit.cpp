@@ -592,9 +592,9 @@ class CEditor {
     char sep = 0;
     char at = 0;
     const bool interlaced = text.find('i') != std::string::npos;
-    std::string spec = text;
-    spec.erase(std::remove(spec.begin(), spec.end(), 'i'), spec.end());
-    if (std::sscanf(spec.c_str(), "%d%c%d%c%lf", &w, &sep, &h, &at, &hz) != 5 || sep != 'x' || at != '@' || hz <= 0) {
+    std::string mode = text;
+    mode.erase(std::remove(mode.begin(), mode.end(), 'i'), mode.end());
+    if (std::sscanf(mode.c_str(), "%d%c%d%c%lf", &w, &sep, &h, &at, &hz) != 5 || sep != 'x' || at != '@' || hz <= 0) {
       error = "--preferred takes WIDTHxHEIGHT@HZ (3840x2160@60, 1920x1080i@50), not '" + text + "'";
       return false;
     }

@@ -48,6 +48,18 @@ void Text(Writer& w, std::string_view text) {
 
 void Key(Writer& w, const char* key) { w.Key(key); }
 
+// A block the EDID may lack: its object, or null.
+template <typename T, typename Fields>
+void ObjectOrNull(Writer& w, const std::optional<T>& block, Fields fields) {
+  if (!block) {
+    w.Null();
+    return;
+  }
+  w.StartObject();
+  fields(*block);
+  w.EndObject();
+}
+
 void Optional(Writer& w, const std::optional<int>& v) {
   if (v) {
     w.Int(*v);
@@ -159,46 +171,34 @@ void Model(Writer& w, const EdidModel& m, const std::string& file) {
   Key(w, "speakers");
   Texts(w, m.speakers);
   Key(w, "hdmi");
-  if (m.hdmi) {
-    w.StartObject();
+  ObjectOrNull(w, m.hdmi, [&](const auto& hdmi) {
     Key(w, "physical_address");
-    Text(w, m.hdmi->physicalAddress);
+    Text(w, hdmi.physicalAddress);
     Key(w, "max_tmds_mhz");
-    Optional(w, m.hdmi->maxTmdsMhz);
+    Optional(w, hdmi.maxTmdsMhz);
     Key(w, "deep_color");
-    Ints(w, m.hdmi->deepColor);
-    w.EndObject();
-  } else {
-    w.Null();
-  }
+    Ints(w, hdmi.deepColor);
+  });
   Key(w, "hdmi_forum");
-  if (m.hdmiForum) {
-    w.StartObject();
+  ObjectOrNull(w, m.hdmiForum, [&](const auto& forum) {
     Key(w, "max_tmds_mhz");
-    Optional(w, m.hdmiForum->maxTmdsMhz);
+    Optional(w, forum.maxTmdsMhz);
     Key(w, "scdc");
-    w.Bool(m.hdmiForum->scdc);
+    w.Bool(forum.scdc);
     Key(w, "max_frl_gbps");
-    Optional(w, m.hdmiForum->maxFrlGbps);
-    w.EndObject();
-  } else {
-    w.Null();
-  }
+    Optional(w, forum.maxFrlGbps);
+  });
   Key(w, "hdr");
-  if (m.hdr) {
-    w.StartObject();
+  ObjectOrNull(w, m.hdr, [&](const auto& hdr) {
     Key(w, "eotf");
-    Texts(w, m.hdr->eotf);
+    Texts(w, hdr.eotf);
     Key(w, "max_luminance");
-    Optional(w, m.hdr->maxLuminance);
+    Optional(w, hdr.maxLuminance);
     Key(w, "max_frame_avg");
-    Optional(w, m.hdr->maxFrameAverage);
+    Optional(w, hdr.maxFrameAverage);
     Key(w, "min_luminance");
-    Optional(w, m.hdr->minLuminance);
-    w.EndObject();
-  } else {
-    w.Null();
-  }
+    Optional(w, hdr.minLuminance);
+  });
   Key(w, "colorimetry");
   Texts(w, m.colorimetry);
   Key(w, "checks");

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cctype>
 #include <cstdlib>
 
 #include "NetworkLine.h"
@@ -33,6 +34,20 @@ bool InRange(unsigned port) { return port >= kFirstComPort && port <= kLastComPo
 
 std::string ComDeviceName(unsigned port) {
   return (port >= 10 ? std::string("\\\\.\\COM") : std::string("COM")) + std::to_string(port);
+}
+
+unsigned StrictComNumber(std::string_view name) {
+  if (name.size() < 4 || name.size() > 5) return 0;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return 0;
+  }
+  if (name[3] == '0') return 0;
+  unsigned n = 0;
+  for (const char c : name.substr(3)) {
+    if (c < '0' || c > '9') return 0;
+    n = n * 10 + static_cast<unsigned>(c - '0');
+  }
+  return n;
 }
 
 unsigned ComPortFromName(std::string_view name) {

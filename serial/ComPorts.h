@@ -14,6 +14,11 @@ inline constexpr unsigned kLastComPort = 99;
 // below is what gets opened.
 std::string ComDeviceName(unsigned port);
 
+// COM1..COM99 as written (any letter case), no sign, no leading zero; 0
+// for anything else: a script's COM100 or COM07 is a mistake to be told,
+// not a port to guess.
+unsigned StrictComNumber(std::string_view name);
+
 // The port number inside a name made by ComDeviceName, 0 if none.
 unsigned ComPortFromName(std::string_view name);
 

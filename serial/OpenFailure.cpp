@@ -38,7 +38,7 @@ std::string OpenFailureReason(const OpenAttempt& attempt) {
   return std::strerror(attempt.error);
 }
 
-std::string DescribeLineFailure(const char* label, int error, std::string_view gateway) {
+std::string DescribeLineFailure(const char* label, int error, std::string_view path) {
   // The channel's failure points keep the names the console's design gives
   // them; what they are here is what the operator is told.
   static const std::map<std::string_view, std::string_view> kCalls{
@@ -49,9 +49,9 @@ std::string DescribeLineFailure(const char* label, int error, std::string_view g
   if (label == nullptr) return {};
   const auto call = kCalls.find(label);
   std::string name(call != kCalls.end() ? call->second : std::string_view("the port"));
-  if (!gateway.empty()) {
+  if (LooksLikeNetworkAddress(path)) {
     // A gateway's line ends as a connection does: say whose.
-    name = (name == "read()" ? "recv() from " : name == "write()" ? "send() to " : name + " on ") + EscapeControls(gateway);
+    name = (name == "read()" ? "recv() from " : name == "write()" ? "send() to " : name + " on ") + EscapeControls(path);
     if (error == 0) return name + ": the gateway closed the connection";
   }
   if (error == 0) return name + ": the other end hung up";

@@ -27,9 +27,9 @@ std::string ReportOpenFailure(unsigned port, const OpenAttempt& attempt);
 // A failure of an open line in this system's words: the call as POSIX
 // names it and the error's text, "read(): Input/output error"; `label` is
 // the channel's failure point ("ReadFile()"), `error` its errno (0: the
-// other end hung up). On a gateway's line (`gateway` its address) the
-// connection is named: "recv() from rfc2217://gw:4001: Connection reset by peer".
-std::string DescribeLineFailure(const char* label, int error, std::string_view gateway = {});
+// other end hung up). `path` is what the port opened: on a gateway's line
+// the connection is named, "recv() from rfc2217://gw:4001: Connection reset by peer".
+std::string DescribeLineFailure(const char* label, int error, std::string_view path = {});
 
 // What to look at when an open line fails: the adapter, or the gateway
 // when `path` is a network address.

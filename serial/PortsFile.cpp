@@ -22,16 +22,9 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-// COM1..COM99, no leading zero: the names the port list shows.
-unsigned ComNumber(std::string_view name) {
-  if (name.size() < 4 || name.size() > 5 || name.substr(0, 3) != "COM" || name[3] == '0') return 0;
-  unsigned n = 0;
-  for (const char c : name.substr(3)) {
-    if (c < '0' || c > '9') return 0;
-    n = n * 10 + static_cast<unsigned>(c - '0');
-  }
-  return n >= kFirstComPort && n <= kLastComPort ? n : 0;
-}
+// The names as the port list shows them: upper case, as StrictComNumber
+// takes them otherwise.
+unsigned ComNumber(std::string_view name) { return name.substr(0, 3) == "COM" ? StrictComNumber(name) : 0; }
 
 struct Loaded {
   std::mutex lock;

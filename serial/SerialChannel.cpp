@@ -10,7 +10,6 @@
 #include <system_error>
 
 #include "ComPorts.h"
-#include "NetworkLine.h"
 #include "OpenFailure.h"
 #include "Trace.h"
 
@@ -70,8 +69,7 @@ CSerialChannel::~CSerialChannel() {
 }
 
 std::string CSerialChannel::DescribeFailure() const {
-  return DescribeLineFailure(m_pLastFailure.load(), m_nFailureErrno.load(),
-                             LooksLikeNetworkAddress(m_lastOpen.path) ? std::string_view(m_lastOpen.path) : std::string_view());
+  return DescribeLineFailure(m_pLastFailure.load(), m_nFailureErrno.load(), m_lastOpen.path);
 }
 
 void CSerialChannel::ReportFailure(const char* label, int error) {

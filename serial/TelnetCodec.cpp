@@ -91,32 +91,24 @@ void CTelnetCodec::Decode(std::span<const std::uint8_t> in, std::vector<std::uin
 }
 
 void CTelnetCodec::Negotiate(std::uint8_t verb, std::uint8_t option, std::vector<std::uint8_t>& reply) {
-  switch (verb) {
-    case kDo:
-      if (Wanted(option)) {
-        if (!m_saidWill[option]) reply.insert(reply.end(), {kIac, kWill, option});
-        m_saidWill[option] = true;
-      } else {
-        reply.insert(reply.end(), {kIac, kWont, option});
-      }
-      break;
-    case kWill:
-      if (Wanted(option)) {
-        if (!m_saidDo[option]) reply.insert(reply.end(), {kIac, kDo, option});
-        m_saidDo[option] = true;
-      } else {
-        reply.insert(reply.end(), {kIac, kDont, option});
-      }
-      break;
-    case kDont:
-      // Refused: say so once, then leave it.
-      if (m_saidWill[option]) reply.insert(reply.end(), {kIac, kWont, option});
-      m_saidWill[option] = false;
-      break;
-    default:  // WONT
-      if (m_saidDo[option]) reply.insert(reply.end(), {kIac, kDont, option});
-      m_saidDo[option] = false;
-      break;
+  // DO and DONT ask about our side (WILL/WONT answer), WILL and WONT about
+  // the gateway's (DO/DONT answer).
+  const bool ours = verb == kDo || verb == kDont;
+  auto& said = ours ? m_saidWill : m_saidDo;
+  const std::uint8_t yes = ours ? kWill : kDo;
+  const std::uint8_t no = ours ? kWont : kDont;
+  const auto answer = [&](std::uint8_t word) { reply.insert(reply.end(), {kIac, word, option}); };
+  if (verb == kDo || verb == kWill) {
+    if (!Wanted(option)) {
+      answer(no);
+    } else if (!said[option]) {
+      answer(yes);
+    }
+    said[option] = Wanted(option) || said[option];
+  } else {
+    // Refused: say so once, then leave it.
+    if (said[option]) answer(no);
+    said[option] = false;
   }
 }
 

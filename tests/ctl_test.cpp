@@ -175,10 +175,9 @@ TEST_F(Ctl, EveryCommandThroughAGateway) {
     EveryCommand("--timeout 5 --port " + line, false);
   }
   // Under the COM name the ports file gives it.
-  test::CScopedEnv config("XDG_CONFIG_HOME", m_work.Path());
-  fs::create_directories("vantorq");
-  ASSERT_TRUE(test::WriteFile("vantorq/ports", "# hall A\nCOM40 rfc2217://127.0.0.1:" + std::to_string(ports[0]) +
-                                                   "  # rack 1\n"));
+  const test::CPortsFile config(m_work.Path(), "# hall A\nCOM40 rfc2217://127.0.0.1:" + std::to_string(ports[0]) +
+                                                  "  # rack 1\n");
+  ASSERT_TRUE(config.Written());
   const test::Ran named = Run("--timeout 5 --port COM40 get preset");
   EXPECT_EQ(std::tuple(named.status, named.out, named.err), std::tuple(0, "3\n", ""));
   // One console and one vantorq-ctl never share the gateway's port, by
@@ -672,35 +671,22 @@ TEST_F(Ctl, EverySignalEndsEveryWaitAndLetsThePortGo) {
   const auto handles = [](pid_t) { return true; };
   // A gateway whose queue of connections is full: a connection to it waits
   // in SYN-SENT for the whole of its window.
-  const int gateway = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int gatewayPort = 0;
+  const int gateway = test::ListenOnLoopback(0, gatewayPort);
+  ASSERT_GE(gateway, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(gateway, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(gateway, 0), 0);
-  ASSERT_EQ(::getsockname(gateway, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  address.sin_port = htons(static_cast<std::uint16_t>(gatewayPort));
   std::vector<int> queued;
   for (int i = 0; i < 2; ++i) {
     queued.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     ::connect(queued.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
   }
-  const std::string unaccepted = "socket://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-  const auto connecting = [&](int port) {
-    std::ifstream table("/proc/net/tcp");
-    char remote[16];
-    std::snprintf(remote, sizeof remote, ":%04X", port);
-    int count = 0;
-    for (std::string line; std::getline(table, line);) {
-      std::istringstream fields(line);
-      std::string slot, local, peer, state;
-      fields >> slot >> local >> peer >> state;
-      count += peer.size() > 5 && peer.substr(peer.size() - 5) == remote && state == "02";
-    }
-    return count;
-  };
+  const std::string unaccepted = "socket://127.0.0.1:" + std::to_string(gatewayPort);
+  const auto connecting = [&] { return test::TcpSockets(gatewayPort, true, "02"); };
   int connectingBefore = 0;
-  const auto connects = [&](pid_t) { return connecting(ntohs(address.sin_port)) > connectingBefore; };
+  const auto connects = [&](pid_t) { return connecting() > connectingBefore; };
   const struct {
     std::vector<std::string> args;
     std::array<int, 3> fds;
@@ -719,7 +705,7 @@ TEST_F(Ctl, EverySignalEndsEveryWaitAndLetsThePortGo) {
       test::CScopedEnv trace("VANTORQ_TRACE", c.trace ? "1" : "0");
       std::vector<std::string> argv{VANTORQ_CTL};
       argv.insert(argv.end(), c.args.begin(), c.args.end());
-      connectingBefore = connecting(ntohs(address.sin_port));
+      connectingBefore = connecting();
       test::CChild child(argv, c.fds);
       ASSERT_TRUE(child.Started());
       // Once it takes the signal itself and, where that can be seen, once

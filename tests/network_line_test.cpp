@@ -3,9 +3,7 @@
 // that fail in the ways a rack's do.
 
 #include <gtest/gtest.h>
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -149,10 +147,9 @@ TEST(PortsFile, GoodLinesAreKeptAndEveryBadOneIsSaid) {
 
   // A search that finds nothing says why a unit the file meant may be missing.
   test::CWorkFolder work;
-  test::CScopedEnv config("XDG_CONFIG_HOME", work.Path());
   test::CScopedEnv none("VANTORQ_PORT_DIR", work.Path());
-  std::filesystem::create_directory("vantorq");
-  ASSERT_TRUE(test::WriteFile("vantorq/ports", "COM40 socket://gw-hall-a\n"));
+  const test::CPortsFile config(work.Path(), "COM40 socket://gw-hall-a\n");
+  ASSERT_TRUE(config.Written());
   const test::Ran find = test::RunShell(std::string(VANTORQ_CTL) + " find");
   EXPECT_EQ(find.status, 1);
   EXPECT_NE(find.err.find("The ports file " + work.Path() + "/vantorq/ports has lines left out: line 1: COM40: the "
@@ -165,9 +162,8 @@ TEST(PortsFile, GoodLinesAreKeptAndEveryBadOneIsSaid) {
 // would leave each child waiting for an answer that never comes to it.
 TEST(PortsFile, AProgramThatForksReadsItWithoutStartingALookup) {
   test::CWorkFolder work;
-  test::CScopedEnv config("XDG_CONFIG_HOME", work.Path());
-  std::filesystem::create_directory("vantorq");
-  ASSERT_TRUE(test::WriteFile("vantorq/ports", "COM40 rfc2217://gw-hall-a.invalid:4001\n"));
+  const test::CPortsFile config(work.Path(), "COM40 rfc2217://gw-hall-a.invalid:4001\n");
+  ASSERT_TRUE(config.Written());
   ResolveNamesAhead(false);
   const int threads = test::ThreadCount();
   EXPECT_EQ(NetworkAddressFor(40), "rfc2217://gw-hall-a.invalid:4001");
@@ -180,15 +176,7 @@ TEST(PortsFile, AProgramThatForksReadsItWithoutStartingALookup) {
 class CFakeGateway {
  public:
   explicit CFakeGateway(std::function<void(int)> serve) {
-    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(m_listener, 4);
-    ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-    m_port = ntohs(address.sin_port);
+    m_listener = test::ListenOnLoopback(4, m_port);
     m_thread = std::thread([this, serve = std::move(serve)] {
       const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd >= 0) {
@@ -272,9 +260,8 @@ TEST(NetworkLine, AReplyInPiecesReachesTheOwnerWithoutWaitingForMore) {
     ReadUntil(fd, {'X'});  // until the port is closed
   });
   test::CWorkFolder work;
-  test::CScopedEnv config("XDG_CONFIG_HOME", work.Path());
-  std::filesystem::create_directory("vantorq");
-  ASSERT_TRUE(test::WriteFile("vantorq/ports", "COM40 socket://127.0.0.1:" + std::to_string(gateway.Port()) + "\n"));
+  const test::CPortsFile config(work.Path(), "COM40 socket://127.0.0.1:" + std::to_string(gateway.Port()) + "\n");
+  ASSERT_TRUE(config.Written());
   struct : CSerialOwner {
     void OnSerialNotify(unsigned message, std::uintptr_t wParam, std::intptr_t) override {
       if (message == WM_SERIAL_BYTE) text += static_cast<char>(wParam);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ComPorts.h"
 #include "Commands.h"
 #include "EdidFile.h"
 #include "FileIo.h"
@@ -72,15 +73,6 @@ std::string Shown(const std::string& path, bool output) {
 bool Interrupted(const std::string& why) { return why.rfind("interrupted", 0) == 0; }
 
 }  // namespace
-
-unsigned StrictComNumber(std::string_view name) {
-  if (name.size() < 4 || name.size() > 5) return 0;
-  for (std::size_t i = 0; i < 3; ++i) {
-    if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return 0;
-  }
-  if (name[3] == '0' || !std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; })) return 0;
-  return static_cast<unsigned>(Number(name.substr(3)));
-}
 
 bool ExpandPorts(std::string_view text, std::vector<std::string>& ports, std::string& error) {
   ports.clear();

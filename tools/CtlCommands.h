@@ -48,11 +48,6 @@ struct CtlStreams {
   std::function<void(const std::string&)> say;
 };
 
-// COM1..COM99 as written (any letter case), no sign, no leading zero; 0
-// for anything else: a script's COM100 or COM07 is a mistake to be told,
-// not a port to guess.
-unsigned StrictComNumber(std::string_view name);
-
 // --port's value: COMn, COMa-COMb or a device path (with a /), separated
 // by commas.
 // False with the part that is wrong said in `error`.

@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <filesystem>
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -39,6 +38,24 @@ struct Socat {
   bool started = false;
 };
 
+// Search Machine pressed: the unit found on COM`port` and its port open,
+// with nothing for a box to say.
+void SearchFinds(CConsoleDlg& window, test::CDialogRecorder& dialogs, int port) {
+  window.SearchButton()->click();
+  ASSERT_TRUE(test::WaitUntil([&] { return window.Search().m_bSearching == 0; }, 5000ms));
+  EXPECT_EQ(window.m_nPort, port);
+  EXPECT_EQ(window.m_bPortOpen, 1);
+  EXPECT_TRUE(dialogs->messages.isEmpty()) << dialogs->messages.join("|").toStdString();
+}
+
+// A preset clicked reaches the unit, and its answer the page.
+void PresetReaches(CConsoleDlg& window, sim::CSimulator& device) {
+  ASSERT_TRUE(test::WaitUntil([&] { return window.m_serial.MonitorRunning(); }));
+  window.EdidPage()->PresetGroup()->button(3)->click();
+  EXPECT_TRUE(test::WaitUntil([&] { return !device.Commands().empty() && device.Commands().back() == "SET IN1 EDID 03"; }, 5000ms));
+  EXPECT_TRUE(test::WaitUntil([&] { return window.EdidPage()->m_nPreset == 3; }));
+}
+
 TEST(Gateway, TheConsoleFindsTheDeviceOnAPseudoTerminalBridgedOverTcp) {
   sim::CSimulator device({.com = 5, .fast = true});
   std::string error;
@@ -61,19 +78,12 @@ TEST(Gateway, TheConsoleFindsTheDeviceOnAPseudoTerminalBridgedOverTcp) {
 
   test::CDialogRecorder dialogs;
   CConsoleDlg window;
-  window.SearchButton()->click();
-  ASSERT_TRUE(test::WaitUntil([&] { return window.Search().m_bSearching == 0; }, 5000ms));
-  EXPECT_EQ(window.m_nPort, 7);
-  EXPECT_EQ(window.m_bPortOpen, 1);
-  EXPECT_TRUE(dialogs->messages.isEmpty()) << dialogs->messages.join("|").toStdString();
+  ASSERT_NO_FATAL_FAILURE(SearchFinds(window, dialogs, 7));
   // Closed and opened again, the bridge still carries commands.
   window.PortButton()->click();
   window.PortButton()->click();
   ASSERT_EQ(window.m_bPortOpen, 1);
-  ASSERT_TRUE(test::WaitUntil([&] { return window.m_serial.MonitorRunning(); }));
-  window.EdidPage()->PresetGroup()->button(3)->click();
-  EXPECT_TRUE(test::WaitUntil([&] { return !device.Commands().empty() && device.Commands().back() == "SET IN1 EDID 03"; }, 5000ms));
-  EXPECT_TRUE(test::WaitUntil([&] { return window.EdidPage()->m_nPreset == 3; }));
+  ASSERT_NO_FATAL_FAILURE(PresetReaches(window, device));
 }
 
 TEST(Gateway, TheSearchFindsAUnitBehindSer2netUnderItsComName) {
@@ -87,21 +97,13 @@ TEST(Gateway, TheSearchFindsAUnitBehindSer2netUnderItsComName) {
   test::CWorkFolder work;
   sim::CPortFolder nothing;  // no local ports at all
   test::CScopedEnv ports("VANTORQ_PORT_DIR", nothing.Path());
-  test::CScopedEnv config("XDG_CONFIG_HOME", work.Path());
-  ASSERT_TRUE(std::filesystem::create_directory(work.Path() + "/vantorq"));
-  ASSERT_TRUE(test::WriteFile(work.Path() + "/vantorq/ports", "COM40 rfc2217://127.0.0.1:" + std::to_string(port) + "\n"));
+  const test::CPortsFile config(work.Path(), "COM40 rfc2217://127.0.0.1:" + std::to_string(port) + "\n");
+  ASSERT_TRUE(config.Written());
 
   test::CDialogRecorder dialogs;
   CConsoleDlg window;
-  window.SearchButton()->click();
-  ASSERT_TRUE(test::WaitUntil([&] { return window.Search().m_bSearching == 0; }, 5000ms));
-  EXPECT_EQ(window.m_nPort, 40);
-  EXPECT_EQ(window.m_bPortOpen, 1);
-  EXPECT_TRUE(dialogs->messages.isEmpty()) << dialogs->messages.join("|").toStdString();
-  ASSERT_TRUE(test::WaitUntil([&] { return window.m_serial.MonitorRunning(); }));
-  window.EdidPage()->PresetGroup()->button(3)->click();
-  EXPECT_TRUE(test::WaitUntil([&] { return !device.Commands().empty() && device.Commands().back() == "SET IN1 EDID 03"; }, 5000ms));
-  EXPECT_TRUE(test::WaitUntil([&] { return window.EdidPage()->m_nPreset == 3; }));
+  ASSERT_NO_FATAL_FAILURE(SearchFinds(window, dialogs, 40));
+  ASSERT_NO_FATAL_FAILURE(PresetReaches(window, device));
   // The port list says what COM40 is (read as the list opens).
   RefreshPortTooltips(*window.PortList());
   EXPECT_NE(window.PortList()->itemData(39, Qt::ToolTipRole).toString().indexOf(QStringLiteral("rfc2217://127.0.0.1:")), -1);

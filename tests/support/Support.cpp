@@ -272,24 +272,41 @@ std::vector<int> FreeTcpPorts(std::size_t count) {
   return ports;
 }
 
-namespace {
+CPortsFile::CPortsFile(const std::string& folder, const std::string& text)
+    : m_env("XDG_CONFIG_HOME", folder) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder + "/vantorq", ec);
+  m_written = WriteFile(folder + "/vantorq/ports", text);
+}
 
-// Whether something listens on 127.0.0.1:`port`, read from the kernel's
-// table rather than by connecting.
-bool Listening(int port) {
+int ListenOnLoopback(int backlog, int& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, backlog) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (fd >= 0) ::close(fd);
+    return -1;
+  }
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+int TcpSockets(int port, bool remote, std::string_view state) {
   std::ifstream table("/proc/net/tcp");
   char wanted[32];
   std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
+  int count = 0;
   for (std::string line; std::getline(table, line);) {
     std::istringstream fields(line);
-    std::string slot, local, remote, state;
-    fields >> slot >> local >> remote >> state;
-    if (local == wanted && state == "0A") return true;
+    std::string slot, local, peer, now;
+    fields >> slot >> local >> peer >> now;
+    count += (remote ? peer : local) == wanted && now == state;
   }
-  return false;
+  return count;
 }
-
-}  // namespace
 
 std::string Ser2netConnection(const std::string& name, const std::string& accepter, int port,
                               const std::string& device) {
@@ -321,7 +338,8 @@ CSer2net::CSer2net(const std::string& yaml, const std::vector<int>& ports) {
       std::array<int, 3>{null, null, null});
   ::close(null);
   m_started = m_child->Started() && WaitUntil([&] {
-                return std::all_of(ports.begin(), ports.end(), Listening);
+                // Read from the kernel's table rather than by connecting.
+                return std::all_of(ports.begin(), ports.end(), [](int p) { return TcpSockets(p, false, "0A") > 0; });
               }, std::chrono::milliseconds(5000));
   if (!m_started) m_error = "ser2net did not listen on its ports within 5 s";
 }

@@ -168,6 +168,14 @@ namespace vantorq::test {
 std::vector<int> FreeTcpPorts(std::size_t count);
 inline int FreeTcpPort() { return FreeTcpPorts(1).front(); }
 
+// A socket listening on 127.0.0.1 at a port the kernel chose (`port`),
+// taking `backlog` connections before it leaves the next waiting; -1 if not.
+int ListenOnLoopback(int backlog, int& port);
+
+// The kernel's TCP sockets on the loopback whose local (or remote) port is
+// `port` and whose state is `state` ("0A" listening, "02" SYN-SENT).
+int TcpSockets(int port, bool remote, std::string_view state);
+
 // ser2net, the gateway installers put in racks, on the loopback with
 // `yaml` as its configuration; ended with the object. Started() once each
 // of `ports` listens (a probe connection would open its serial side).
@@ -188,6 +196,18 @@ class CSer2net {
   std::unique_ptr<CChild> m_child;
   bool m_started = false;
   std::string m_error;
+};
+
+// The ports file `folder`/vantorq/ports holding `text`, the folder named
+// by XDG_CONFIG_HOME for the lifetime of the object.
+class CPortsFile {
+ public:
+  CPortsFile(const std::string& folder, const std::string& text);
+  bool Written() const { return m_written; }
+
+ private:
+  CScopedEnv m_env;
+  bool m_written;
 };
 
 // A ser2net connection from a loopback TCP port to a serial device:

@@ -20,15 +20,9 @@
 #include <cstdio>
 #include <functional>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
 
 #include "ConsoleApp.h"
 #include "ConsoleDlg.h"
@@ -128,24 +122,12 @@ int main(int argc, char** argv) {
 
   // A unit behind a network gateway that hangs up: the note names the
   // connection and what to look at.
-  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 1) != 0 ||
-      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    return Fail("no loopback gateway");
-  }
-  const QString config = QDir::temp().filePath(QStringLiteral("vantorq-walkthrough-%1").arg(QCoreApplication::applicationPid()));
-  QDir().mkpath(config + QStringLiteral("/vantorq"));
-  qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
-  QFile ports(config + QStringLiteral("/vantorq/ports"));
-  if (!ports.open(QIODevice::WriteOnly) ||
-      ports.write(QStringLiteral("COM40 rfc2217://127.0.0.1:%1\n").arg(ntohs(address.sin_port)).toUtf8()) < 0) {
-    return Fail("no ports file");
-  }
-  ports.close();
+  int gatewayPort = 0;
+  const int listener = vantorq::test::ListenOnLoopback(1, gatewayPort);
+  if (listener < 0) return Fail("no loopback gateway");
+  const vantorq::test::CWorkFolder config;
+  const vantorq::test::CPortsFile ports(config.Path(), "COM40 rfc2217://127.0.0.1:" + std::to_string(gatewayPort) + "\n");
+  if (!ports.Written()) return Fail("no ports file");
   dlg.PortList()->setCurrentIndex(39);
   emit dlg.PortList()->activated(39);
   pollfd incoming{listener, POLLIN, 0};
@@ -153,8 +135,6 @@ int main(int argc, char** argv) {
   ::close(::accept(listener, nullptr, nullptr));  // and hangs up at once
   ::close(listener);
   if (!WaitUntil([&] { return dlg.m_bPortOpen == 0; }, 5000ms)) return Fail("the lost connection was not noticed");
-  const bool shot = Shot(dlg, out + "/gateway-lost.png");
-  QDir(config).removeRecursively();
-  if (!shot) return Fail("no screenshot of the lost gateway's note");
+  if (!Shot(dlg, out + "/gateway-lost.png")) return Fail("no screenshot of the lost gateway's note");
   return 0;
 }
